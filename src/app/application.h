@@ -1,0 +1,148 @@
+// The application object: owns every subsystem and runs the program's life. start-up reads the
+// configuration; the 50 ms tick walks the start-up steps ("Init0" .. "Init2", the CAN interface
+// is opened only in "Init2") and then pumps received frames through their consumers in a fixed
+// order; shutdown closes everything in order and writes the configuration. The Qt main window, the
+// headless runner and tests drive the same object; two of them can share one virtual bus.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/command_file.h"
+#include "app/instance_lock.h"
+#include "app/messages.h"
+#include "app/settings.h"
+#include "app/user_interface.h"
+#include "can/clock.h"
+#include "can/frame_ring.h"
+#include "can/message_queue.h"
+#include "can/ucan.h"
+#include "can/virtual_bus.h"
+
+namespace busprobe {
+
+struct AppOptions {
+  // Where NVK_Busprobe.ini, current_vars.txt and the default folders live.
+  std::string configDir;
+  // Command-line files: .hex/.bin/.bi2 for the firmware updater, .bpr/.txt for the command editor.
+  std::vector<std::string> arguments;
+  // The virtual bus to join (several application objects in one process); null: a private one.
+  std::shared_ptr<VirtualBus> virtualBus;
+  // Where the instance lock files live (empty: $XDG_RUNTIME_DIR or /tmp).
+  std::string lockDir;
+};
+
+// Start-up steps.
+enum StartupStep : int { kStepInit0 = 0, kStepFirstRun = 1, kStepInit1 = 2, kStepTranslate = 3, kStepInit2 = 4, kStepRunning = 5 };
+
+class Application {
+ public:
+  static constexpr int kHistorySize = 4096;
+  static constexpr int kDefaultPumpLimit = 500;
+  static constexpr uint32_t kLoopbackCapacity = 4096;
+  static constexpr double kTickMs = 50.0;
+
+  Application(UserInterface& ui, Clock& clock, AppOptions options);
+  ~Application();
+  Application(const Application&) = delete;
+  Application& operator=(const Application&) = delete;
+
+  // Creation: instance detection, configuration, main window keys. The bus stays closed.
+  void startUp();
+  // One 50 ms tick. Re-entry safe (a nested call returns at once).
+  void tick();
+  // Closes everything in order; writes the configuration unless saveConfiguration is false.
+  void shutDown(bool saveConfiguration);
+
+  // The receive pump: handles up to maxFrames (below 1: 500) frames; a nested call returns 0.
+  int ProcessReceivedFrames(int maxFrames = 0);
+  // The common send path: 1 sent, 0 failed (the failure text is printed).
+  int TransmitFrame(CanFrame& frame);
+
+  // Makes the next tick re-run "Init2": settings applied, UCAN_Init, controllers, arguments.
+  void restartInterface() { step_ = kStepInit2; }
+
+  int startupStep() const { return step_; }
+  bool running() const { return step_ >= kStepRunning; }
+  bool startupInProgress() const { return startupInProgress_; }
+  bool shutDownDone() const { return shutDown_; }
+  int tickPhase() const { return phase_; }
+  uint64_t tickCount() const { return tickCount_; }
+
+  int instanceNumber() const { return lock_ ? lock_->instanceNumber() : 0; }
+  std::string caption() const;
+  const std::string& configDir() const { return options_.configDir; }
+  const std::string& iniPath() const { return iniPath_; }
+
+  MessageLog& messages() { return messages_; }
+  DeferredMessageQueue& deferredMessages() { return deferred_; }
+  Ucan& ucan() { return *ucan_; }
+  Clock& clock() { return clock_; }
+  UserInterface& ui() { return ui_; }
+  MainSettings& settings() { return settings_; }
+  MainWindowSettings& windowSettings() { return windowSettings_; }
+  CanInterfaceSettings& interfaceSettings() { return interfaceSettings_; }
+  CommandFile& commandFile() { return commandFile_; }
+
+  // Receive history: every frame the pump handled, newest last. back = 0 is the newest frame.
+  size_t historyCount() const { return historyCount_; }
+  const CanFrame& historyFrame(size_t back) const;
+  // Time of the newest received frame in seconds.
+  double newestFrameTime() const { return newestFrameTime_; }
+  uint64_t framesPumped() const { return framesPumped_; }
+  // Frames looped back by the send path that did not fit the loopback queue.
+  uint64_t loopbackDropped() const { return loopback_.dropped(); }
+
+ private:
+  void runStartupStep();
+  void runningWork(double nowSeconds);
+  void initInterface();
+  void processArguments();
+  void drainDeferredMessages();
+  void reportCanErrors();
+  void reportErrorFrames();
+  void checkDecimalSeparator();
+  void printPendingCanError();
+  std::string resolvePath(const std::string& path) const;
+
+  UserInterface& ui_;
+  Clock& clock_;
+  AppOptions options_;
+  MessageLog messages_;
+  DeferredMessageQueue deferred_;
+  std::unique_ptr<Ucan> ucan_;
+  std::unique_ptr<InstanceLock> lock_;
+  std::string iniPath_;
+  MainSettings settings_;
+  MainWindowSettings windowSettings_;
+  CanInterfaceSettings interfaceSettings_;
+  CommandFile commandFile_;
+
+  int step_ = kStepInit0;
+  bool startupInProgress_ = false;
+  bool inTick_ = false;
+  bool inPump_ = false;
+  bool shutDown_ = false;
+  int phase_ = 0;
+  uint64_t tickCount_ = 0;
+
+  FrameRing loopback_{kLoopbackCapacity};
+  std::unique_ptr<CanFrame[]> history_;
+  size_t historyHead_ = 0;  // next slot to write
+  size_t historyCount_ = 0;
+  double newestFrameTime_ = 0;
+  uint64_t framesPumped_ = 0;
+
+  struct ErrorFrameWatch {
+    uint32_t lastReported = 0;
+    double lastReportMs = -1e18;
+  } errorWatch_[2];
+  std::atomic<uint8_t> lastReportedStatus_[2] = {0, 0};
+  uint64_t lastDroppedReported_ = 0;
+  double lastDecimalCheckMs_ = 0;
+};
+
+}  // namespace busprobe

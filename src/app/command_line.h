@@ -1,0 +1,27 @@
+// The executable's command line: GUI or --headless, the configuration directory, and files to
+// open (firmware images for the updater, scripts for the command editor).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace busprobe {
+
+struct CommandLine {
+  bool headless = false;
+  bool help = false;
+  std::string configDir;     // empty: the default place
+  double exitAfterSeconds = -1;  // below 0: run until told to stop
+  std::vector<std::string> files;
+};
+
+// Returns false with a one-line error text for unknown options, missing values, and options that
+// this build does not offer yet.
+bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out, std::string& error);
+std::string CommandLineUsage();
+
+// The configuration directory: the given one, else the executable's directory when it is
+// writable, else $XDG_CONFIG_HOME/busprobe (~/.config/busprobe), created on first use.
+std::string ResolveConfigDir(const std::string& given, std::string* error);
+
+}  // namespace busprobe

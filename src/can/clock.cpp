@@ -1,0 +1,34 @@
+#include "can/clock.h"
+
+#include <chrono>
+#include <thread>
+
+namespace busprobe {
+
+namespace {
+int64_t SteadyNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+// The process's first clock read: every SteadyClock counts from here, so two of them agree.
+int64_t ProcessOriginNs() {
+  static const int64_t origin = SteadyNs();
+  return origin;
+}
+}  // namespace
+
+SteadyClock::SteadyClock() : originNs_(ProcessOriginNs()) {}
+
+double SteadyClock::nowMs() const { return static_cast<double>(SteadyNs() - originNs_) / 1e6; }
+
+void SteadyClock::sleepMs(double ms) {
+  if (ms > 0) std::this_thread::sleep_for(std::chrono::microseconds(static_cast<int64_t>(ms * 1000.0)));
+}
+
+void ManualClock::advance(double ms) {
+  double cur = nowMs_.load(std::memory_order_acquire);
+  while (!nowMs_.compare_exchange_weak(cur, cur + ms, std::memory_order_acq_rel)) {
+  }
+}
+
+}  // namespace busprobe

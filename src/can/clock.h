@@ -1,0 +1,43 @@
+// The one injectable time source. Everything that needs "now" (the UCAN clock, CAN-via-UDP ticks,
+// the tick's deadlines, pacing) reads it through this interface; tests install a ManualClock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace busprobe {
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  // Milliseconds since an arbitrary fixed origin (the first read of the process for SteadyClock).
+  // Monotonic; safe to call from any thread.
+  virtual double nowMs() const = 0;
+  // Blocks the caller for about that long (a ManualClock just advances).
+  virtual void sleepMs(double ms) = 0;
+};
+
+class SteadyClock final : public Clock {
+ public:
+  SteadyClock();
+  double nowMs() const override;
+  void sleepMs(double ms) override;
+
+ private:
+  int64_t originNs_;
+};
+
+// Time stands still until a test moves it. Thread-safe.
+class ManualClock final : public Clock {
+ public:
+  explicit ManualClock(double startMs = 0.0) : nowMs_(startMs) {}
+  double nowMs() const override { return nowMs_.load(std::memory_order_acquire); }
+  void sleepMs(double ms) override { advance(ms); }
+  void set(double ms) { nowMs_.store(ms, std::memory_order_release); }
+  void advance(double ms);
+
+ private:
+  std::atomic<double> nowMs_;
+};
+
+}  // namespace busprobe

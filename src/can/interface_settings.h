@@ -1,0 +1,52 @@
+// The interface parameter record: which back-end carries the bus and every back-end's own
+// settings. Loaded from / saved to the "CanInterface" configuration section by the application,
+// and copied into the UCAN layer right before UCAN_Init.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace busprobe {
+
+enum CanInterfaceType : int32_t {
+  kIntfNone = 0,
+  kIntfCvUdp = 1,
+  kIntfNtcan = 2,
+  kIntfCanApi2 = 4,
+  kIntfPcanDongle = 5,
+  kIntfPcanUsb = 6,
+  kIntfKvaser = 7,
+  kIntfVector = 8,
+  kIntfSocketCan = 9,
+  kIntfVirtual = 10,
+};
+
+// CAN-via-UDP role flags
+constexpr int32_t kCvUdpClient = 1;
+constexpr int32_t kCvUdpServer = 2;
+
+struct CanInterfaceSettings {
+  int32_t debugFlags = 0;
+  int32_t interfaceType = kIntfNone;
+  int32_t dongleBaseAddr = 888;
+  int32_t ntcanNetNumber = 0;
+  int32_t ntcanStartPcc = 0;
+  int32_t ntcanStopPcc = 0;
+  int32_t pcanIoAddress = 888;
+  uint16_t pcanInterrupt = 7;
+  std::string pcanNetNames = "NvkNet";  // at most 254 characters
+  int32_t vectorAccessMask = 1;
+  std::string vectorChannelName;        // at most 254 characters
+  int32_t cvudpFlags = 0;
+  std::string cvudpRemoteIp = "192.168.0.100";  // at most 39 characters
+  std::string cvudpLocalIp = "0.0.0.0";         // at most 39 characters
+  uint16_t cvudpRemotePort = 55556;
+  uint16_t cvudpLocalPort = 0;
+  std::string socketCanIf1 = "can0";
+  std::string socketCanIf2 = "can1";
+};
+
+// The caption of an interface type in the selection list ("none", "NVK CAN-via-UDP", ...).
+const char* CanInterfaceCaption(int32_t type);
+
+}  // namespace busprobe

@@ -1,0 +1,194 @@
+// UCAN: the single, driver-independent doorway to the CAN bus. One Ucan object (owned by the
+// application) selects a back-end by interface type, keeps per-bus controller state, time-stamps
+// frames on one millisecond clock and turns every back-end failure into a one-line text in the
+// last-error buffer, which the caller prints and clears. Operations return 1 for success, 0 for
+// failure unless said otherwise. Bus index is 0 or 1.
+//
+// Back-ends: none (0), CAN-via-UDP (1), SocketCAN (9), the virtual bus (10). The vendor library
+// types (2, 4..8) are not available yet: UCAN_Init fails for them with their "not loaded" texts.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "can/can_frame.h"
+#include "can/clock.h"
+#include "can/cvudp.h"
+#include "can/frame_ring.h"
+#include "can/interface_settings.h"
+#include "can/message_queue.h"
+#include "can/virtual_bus.h"
+
+namespace busprobe {
+
+// Status byte bits.
+constexpr uint8_t kUcanOther = 0x01;
+constexpr uint8_t kUcanRxOvf = 0x02;
+constexpr uint8_t kUcanTxOvf = 0x04;
+constexpr uint8_t kUcanIrqFail = 0x08;
+constexpr uint8_t kUcanTxError = 0x10;
+constexpr uint8_t kUcanBusError = 0x20;
+constexpr uint8_t kUcanWarning = 0x40;
+constexpr uint8_t kUcanBusOff = 0x80;
+// "all_ok" for 0, else the names of the set bits separated by blanks ("RX_OVF BUS_OFF ...").
+std::string UcanStatusText(uint8_t status);
+
+struct UcanErrorEntry {
+  uint32_t timeMs = 0;
+  uint8_t status = 0, reg = 0, ext = 0;
+  int line = 0;
+  char tag[9] = {};  // up to 8 characters: "CAN_INIT" must fit
+};
+
+class CanBackend;  // one per interface type, internal to the CAN layer
+
+class Ucan {
+ public:
+  Ucan(Clock& clock, DeferredMessageQueue& messages);
+  ~Ucan();
+  Ucan(const Ucan&) = delete;
+  Ucan& operator=(const Ucan&) = delete;
+
+  // --- environment, set by the owner before UCAN_Init
+  // The virtual bus joined by type 10 (a private one is created when none is given).
+  void setVirtualBus(std::shared_ptr<VirtualBus> bus);
+  std::shared_ptr<VirtualBus> virtualBus();
+  // Messages of the convenience layer (CAN-driver category) and "top priority" lines (the slow
+  // driver warning); both called on the user-interface thread only.
+  void setPrinters(std::function<void(const std::string&)> printCan,
+                   std::function<void(const std::string&)> printAlways);
+  // The common send path through which a CAN-via-UDP server sends its client's transmit requests.
+  void setRelayTransmit(std::function<bool(CanFrame&)> transmit);
+  // Lets the owner supply the back-end for an interface type (a null result falls back to the
+  // built-in one). Consulted by UCAN_Init; tests use it for scripted drivers.
+  void setBackendFactory(std::function<std::unique_ptr<CanBackend>(int type)> factory);
+
+  // The UCAN lock, held by the common send path around UCAN_Transmit and its bookkeeping.
+  std::recursive_mutex& lock() { return lock_; }
+
+  // --- operations
+  int UCAN_Init(const CanInterfaceSettings& params);
+  int UCAN_Exit();
+  int UCAN_InitCtrl(int bus, int baudKbit, int fdDataRate);
+  int UCAN_SetBaudrate(int bus, int baudKbit, int fdDataRate);
+  int UCAN_GetBaudrate(int bus, int* baudKbit, int* fdDataRate = nullptr, std::string* text = nullptr);
+  int UCAN_IsChannelOpen(int bus);
+  int UCAN_Status(int bus);
+  int UCAN_SetRcvID(int bus, uint32_t id, uint32_t mask);
+  // Non-blocking; bus 255 = any bus (the index then comes from the id's bus bits).
+  int UCAN_Receive(int bus, CanFrame& out);
+  int UCAN_TxBusy(int bus);
+  int UCAN_Transmit(int bus, CanFrame& frame);
+  int channelCount() const;
+  std::string channelName(int bus) const;
+
+  // --- the UCAN clock (ms, resynchronised with the back-end at most once per second)
+  double clockMs();
+  double clockSeconds() { return clockMs() / 1000.0; }
+  uint32_t clockMsWhole() { return static_cast<uint32_t>(static_cast<int64_t>(clockMs())); }
+
+  // --- last error text
+  const std::string& lastError() const { return lastError_; }
+  void clearLastError() { lastError_.clear(); }
+  std::string takeLastError();
+  // Sets the text (printf-style) unless one is pending already.
+  void setError(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+  // --- state
+  bool ready() const { return ready_; }
+  bool controllerInitialised() const { return controllerInitialised_; }
+  int interfaceType() const { return params_.interfaceType; }
+  const CanInterfaceSettings& params() const { return params_; }
+  int baudrate(int bus) const;
+  int fdDataRate(int bus) const;
+  uint16_t receiveCounter() const { return rxCounter_; }
+  uint16_t transmitCounter() const { return txCounter_; }
+  uint32_t errorFrameCount(int bus) const;
+  // Every frame dropped by a full receive queue of any back-end; never reset, so a watcher can
+  // compare it with the count it reported last.
+  uint64_t droppedFrames() const { return droppedTotal_; }
+  bool slowDriver() const { return slowDriver_; }
+  CvUdpHub& cvudp() { return *cvudp_; }
+  CvUdpEndpoint* cvudpEndpoint() { return endpoint_; }
+
+  // --- CAN error history (ring of 10); the main loop prints and removes entries
+  void addErrorHistory(uint8_t status, uint8_t reg, uint8_t ext, int line, const char* tag);
+  bool popErrorHistory(UcanErrorEntry& out);
+
+  // --- convenience layer
+  int initController(int bus, int baudKbit, int mode, int option, int fdDataRate);
+  int setReceiveFilter(int bus, uint32_t id, uint32_t mask);
+  int sendFrame(int bus, CanFrame& frame);
+  // Pops the receive ring, refilling it from UCAN_Receive(255) when empty.
+  int receiveOne(CanFrame& out);
+  // Parses "[words] id b0 b1 ..." (hex, optional "0x" or "$") as a simulated reception.
+  bool simulateReception(const std::string& line);
+
+ private:
+  friend class CanBackend;
+  void noteDuration(double startMs, const char* what);
+  void flushPendingPrints();
+  // Both need stateMutex_ held.
+  void noteDurationLocked(double startMs, double endMs, const char* what);
+  void expireSlowDriverLocked(double nowMs);
+  void trace(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  std::unique_ptr<CanBackend> makeBackend(int type);
+  int openCvUdp(std::string& report);
+  void closeCvUdp();
+  void collectDropped();
+  void updateControllerFlag();
+  void printPendingError();
+  bool validBus(int bus) const { return bus == 0 || bus == 1; }
+  void printCan(const std::string& line);
+  bool relayFromServer(CanFrame& frame);
+
+  Clock& clock_;
+  DeferredMessageQueue& messages_;
+  std::recursive_mutex lock_;
+  std::unique_ptr<CvUdpHub> cvudp_;
+  CvUdpEndpoint* endpoint_ = nullptr;
+  std::shared_ptr<VirtualBus> virtualBus_;
+  std::unique_ptr<CanBackend> backend_;
+  std::function<std::unique_ptr<CanBackend>(int)> backendFactory_;
+  std::function<void(const std::string&)> printCan_, printAlways_;
+  std::mutex relayMutex_;
+  std::function<bool(CanFrame&)> relayTransmit_;
+  std::atomic<bool> relayClosing_{false};
+  CanInterfaceSettings params_;
+  int loadedType_ = -1;
+  bool ready_ = false;
+  bool controllerInitialised_ = false;
+  struct BusState {
+    int baud = 0, mode = 0, fdRate = 0;
+    uint32_t filterId = 0, filterMask = 0;
+    bool initialised = false;
+    bool pendingOverflow = false;
+  } bus_[2];
+  std::string lastError_;
+  uint8_t lastStatus_ = 0;
+  uint16_t rxCounter_ = 0, txCounter_ = 0;
+  uint64_t droppedTotal_ = 0;
+  // The clock and the watchdog are read from any thread (a CAN-via-UDP server's relay transmits
+  // on its receive thread), everything else runs under the UCAN lock.
+  std::mutex stateMutex_;
+  std::thread::id ownerThread_;
+  double clockOffsetMs_ = 0, lastSyncLocalMs_ = -1e18;
+  std::atomic<bool> slowDriver_{false};
+  double slowSinceMs_ = 0;
+  std::vector<std::string> pendingPrints_;
+  // error history
+  UcanErrorEntry history_[10];
+  int historyHead_ = 0, historyCount_ = 0;
+  UcanErrorEntry lastHistory_;
+  bool haveLastHistory_ = false;
+  // convenience receive ring
+  FrameRing receiveRing_{256};
+};
+
+}  // namespace busprobe

@@ -1,0 +1,56 @@
+// The core's user interface in the Qt program: lines and status texts go to the main window,
+// questions become message boxes, and the closing notice is a small popup. The core is created
+// before the main window (the window needs the loaded configuration), so the window is attached
+// later; whatever the core reports before that stays in its own records and the window shows it
+// when it is built.
+#pragma once
+
+#include <QString>
+#include <memory>
+#include <string_view>
+
+#include "app/user_interface.h"
+
+namespace busprobe {
+
+class MainWindow;
+
+// Text from the core (UTF-8, or Latin-1 where it came from an old file) for a widget.
+QString CoreTextToQt(std::string_view text);
+
+class NoticeWindow;
+
+class GuiUserInterface : public UserInterface {
+ public:
+  GuiUserInterface();
+  ~GuiUserInterface() override;
+  GuiUserInterface(const GuiUserInterface&) = delete;
+  GuiUserInterface& operator=(const GuiUserInterface&) = delete;
+
+  void attach(MainWindow* window) { window_ = window; }
+  void detach() { window_ = nullptr; }
+
+  void messageLine(const std::string& line) override;
+  void messagesCleared() override;
+  void statusLabel(const std::string& text) override;
+  void commandFileLoaded() override;
+  void refreshPhase(int phase) override;
+
+  bool askYesNo(const std::string& title, const std::string& text, bool defaultYes) override;
+  void showMessageBox(const std::string& title, const std::string& text) override;
+
+  void noticeShow(const std::string& secondLine) override;
+  void noticeUpdate(const std::string& secondLine) override;
+  void noticeHide() override;
+
+  void processEvents() override;
+
+  // Null until the closing notice was first shown.
+  NoticeWindow* notice() const { return notice_.get(); }
+
+ private:
+  MainWindow* window_ = nullptr;
+  std::unique_ptr<NoticeWindow> notice_;
+};
+
+}  // namespace busprobe

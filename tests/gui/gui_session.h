@@ -1,0 +1,103 @@
+// Shared set-up of the window tests: one offscreen QApplication for the whole test program, and a
+// session of application object, user interface and main window on a private configuration
+// directory. Ticks are driven by hand on a manual clock; nothing waits on timers.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QMenuBar>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "app/application.h"
+#include "can/clock.h"
+#include "gui/gui_user_interface.h"
+#include "gui/main_window.h"
+
+namespace busprobe::testing {
+
+inline QApplication& TheQtApplication() {
+  static int argc = 1;
+  static char name[] = "test_gui";
+  static char* argv[] = {name, nullptr};
+  // Deliberately never destroyed: widgets of a failed test may still exist at exit.
+  static QApplication* app = [] {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    return new QApplication(argc, argv);
+  }();
+  return *app;
+}
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "busprobe_gui_XXXXXX").string();
+    path_ = mkdtemp(pattern.data()) ? pattern : std::string();
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// One program run on a configuration directory: start() reads the configuration, then the test
+// may adjust the window settings before window() builds and shows the main window.
+class GuiSession {
+ public:
+  GuiSession(const std::string& configDir, const std::string& lockDir) {
+    TheQtApplication();
+    AppOptions options;
+    options.configDir = configDir;
+    options.lockDir = lockDir;
+    app_ = std::make_unique<Application>(ui_, clock_, options);
+    app_->startUp();
+  }
+  ~GuiSession() {
+    ui_.detach();
+    window_.reset();
+  }
+
+  Application& app() { return *app_; }
+  GuiUserInterface& ui() { return ui_; }
+
+  MainWindow& window() {
+    if (!window_) {
+      window_ = std::make_unique<MainWindow>(*app_);
+      ui_.attach(window_.get());
+      window_->show();
+    }
+    return *window_;
+  }
+
+  void ticks(int n) {
+    for (int i = 0; i < n; ++i) {
+      clock_.advance(50);
+      app_->tick();
+    }
+  }
+
+  // The menu item with exactly this caption (captions are part of the interface users know).
+  QAction* menuItem(const QString& caption) {
+    for (QAction* action : window().menuBar()->findChildren<QAction*>())
+      if (action->text() == caption) return action;
+    return nullptr;
+  }
+
+ private:
+  ManualClock clock_;
+  GuiUserInterface ui_;
+  std::unique_ptr<Application> app_;
+  std::unique_ptr<MainWindow> window_;
+};
+
+}  // namespace busprobe::testing
