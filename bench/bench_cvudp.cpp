@@ -1,6 +1,7 @@
 // CAN-via-UDP throughput on 127.0.0.1: a server endpoint forwards received-frame reports (one
 // frame per datagram, as the server does for every frame its bus delivers) to a connected client
-// endpoint, whose ring is drained by a consumer thread every 5 ms, standing in for the tick.
+// endpoint, whose ring is drained by a consumer thread every 5 ms (or, in one variant, at the rate
+// of the main tick).
 //
 // Paced runs send at a fixed rate for 2 s and report what arrived and where frames were lost:
 // in the kernel (datagrams sent but never read) or in the client's ring (ring_drops). The unpaced
@@ -33,7 +34,8 @@ struct Link {
   busprobe::CvUdpCounters serverAtStart, clientAtStart;
   std::thread consumer;
 
-  bool open() {
+  // The consumer empties the ring every periodMs, taking at most maxPerPeriod frames (0: all).
+  bool open(int periodMs = 5, uint64_t maxPerPeriod = 0) {
     server = hub.createEndpoint();
     client = hub.createEndpoint();
     if (!server || !client || server->open(2, 0, 0, kLoopback, 0) != 1 ||
@@ -44,18 +46,18 @@ struct Link {
       if (SteadyTime::now() > until) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    consumer = std::thread([this] {
+    consumer = std::thread([this, periodMs, maxPerPeriod] {
       uint32_t expect = 0;
       CanFrame f;
       while (!stop.load(std::memory_order_relaxed)) {
         uint64_t n = 0;
-        while (client->popFrame(f)) {
+        while ((maxPerPeriod == 0 || n < maxPerPeriod) && client->popFrame(f)) {
           if (f.identifier() != (expect & CanFrame::kIdMask)) gaps.fetch_add(1, std::memory_order_relaxed);
           expect = f.identifier() + 1;
           ++n;
         }
         delivered.fetch_add(n, std::memory_order_relaxed);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(periodMs));
       }
     });
     serverAtStart = server->counters();
@@ -142,6 +144,30 @@ BENCHMARK(BM_CvUdpRelayPaced)
     ->Arg(80000)
     ->Arg(120000)
     ->Arg(200000)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// The same flood drained the way the main tick drains it: 2 x 500 frames every 50 ms. Shows how
+// long the ring bridges a flood faster than the tick takes frames (32768 frames of headroom).
+void BM_CvUdpRelayTickConsumer(benchmark::State& state) {
+  const double rate = static_cast<double>(state.range(0));
+  const uint64_t count = static_cast<uint64_t>(rate * 2);
+  for (auto _ : state) {
+    Link link;
+    if (!link.open(50, 1000)) {
+      state.SkipWithError("could not connect the endpoints on 127.0.0.1");
+      return;
+    }
+    const double seconds = SendFlood(link, count, rate);
+    link.settle();
+    state.SetIterationTime(seconds);
+    Report(state, link, count, seconds);
+  }
+}
+BENCHMARK(BM_CvUdpRelayTickConsumer)
+    ->Arg(20000)
+    ->Arg(40000)
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);

@@ -52,7 +52,7 @@ struct Rig {
   busprobe::CvUdpReassembler mirror{[this](uint8_t type, const uint8_t* p, int n) {
     busprobe::CvUdpCommand cmd;
     if (type == busprobe::kCvUdpCommand && busprobe::CvUdpParseCommand(p, n, cmd) &&
-        cmd.code == busprobe::kCvUdpConnect && (cmd.p[0] >> 24) != 127)
+        cmd.code == busprobe::kCvUdpConnect && (cmd.p[0] & 0xFF) != 127)  // first octet travels first
       foreignConnect = true;
   }};
 

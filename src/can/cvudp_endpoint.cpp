@@ -44,6 +44,11 @@ constexpr uint8_t kBitTimingArgA = 2;
 constexpr uint8_t kBecomeServerArgB = 254;
 constexpr uint32_t kBusSelectorShift = 28;
 
+// Addresses travel in dotted order (a, b, c, d for a.b.c.d), so the little-endian parameter word
+// holds the host-order address byte-swapped.
+uint32_t IpToPayload(uint32_t hostOrder) { return __builtin_bswap32(hostOrder); }
+uint32_t IpFromPayload(uint32_t word) { return __builtin_bswap32(word); }
+
 int Octet(uint32_t ip, int i) {
   return static_cast<int>((ip >> (24 - 8 * i)) & 0xFF);
 }
@@ -262,9 +267,9 @@ void CvUdpEndpoint::close() {
     uint32_t p[4];
     {
       std::lock_guard<std::mutex> lock(m.mutex);
-      p[0] = m.statedIp;
+      p[0] = IpToPayload(m.statedIp);
       p[1] = m.statedPort;
-      p[2] = m.peerIp;
+      p[2] = IpToPayload(m.peerIp);
       p[3] = m.peerPort;
     }
     sendCommand(kCvUdpDisconnect, 0, 0, p);
@@ -443,9 +448,9 @@ void CvUdpEndpoint::periodic() {
     if (!m.retryPending) return;
     const int32_t since = static_cast<int32_t>(now - m.lastConnectTick);
     if (m.connectSent && since < kConnectRetryMs && since >= 0) return;
-    p[0] = m.statedIp;
+    p[0] = IpToPayload(m.statedIp);
     p[1] = m.statedPort;
-    p[2] = m.peerIp;
+    p[2] = IpToPayload(m.peerIp);
     p[3] = m.peerPort;
   }
   if (!sendCommand(kCvUdpConnect, 0, 0, p)) return;
@@ -478,9 +483,9 @@ void CvUdpEndpoint::onCommand(const CvUdpCommand& cmd) {
           uint32_t p[4];
           {
             std::lock_guard<std::mutex> lock(m.mutex);
-            p[0] = m.statedIp;
+            p[0] = IpToPayload(m.statedIp);
             p[1] = m.statedPort;
-            p[2] = m.peerIp;
+            p[2] = IpToPayload(m.peerIp);
             p[3] = m.peerPort;
           }
           sendCommand(kCvUdpDisconnect, 0, 0, p);
@@ -489,7 +494,7 @@ void CvUdpEndpoint::onCommand(const CvUdpCommand& cmd) {
         roleFlags_.store(kRoleServer);
       }
       if ((roleFlags_.load() & kRoleServer) && cmd.paramCount >= 4) {
-        const uint32_t ip = cmd.p[0];
+        const uint32_t ip = IpFromPayload(cmd.p[0]);
         const uint16_t port = static_cast<uint16_t>(cmd.p[1] & 0xFFFF);
         {
           std::lock_guard<std::mutex> lock(m.mutex);
@@ -514,7 +519,7 @@ void CvUdpEndpoint::onCommand(const CvUdpCommand& cmd) {
       uint16_t port;
       {
         std::lock_guard<std::mutex> lock(m.mutex);
-        if (cmd.p[0] != m.peerIp || cmd.p[1] != m.peerPort) break;
+        if (IpFromPayload(cmd.p[0]) != m.peerIp || cmd.p[1] != m.peerPort) break;
         ip = m.peerIp;
         port = m.peerPort;
         if (roleFlags_.load() & kRoleServer) {

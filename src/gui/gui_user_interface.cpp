@@ -27,11 +27,12 @@ bool Ask(QWidget* parent, const std::string& title, const std::string& text,
 }
 }  // namespace
 
-QString CoreTextToQt(std::string_view text) {
+QString CoreTextToQt(std::string_view text, bool* wasLatin1) {
   // The core's texts are UTF-8, but script files and names from older configurations may be
   // Latin-1; those are shown as Latin-1 rather than as replacement characters.
   QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
   QString decoded = utf8.decode(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
+  if (wasLatin1) *wasLatin1 = utf8.hasError();
   if (!utf8.hasError()) return decoded;
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }

@@ -15,8 +15,9 @@ namespace busprobe {
 
 class MainWindow;
 
-// Text from the core (UTF-8, or Latin-1 where it came from an old file) for a widget.
-QString CoreTextToQt(std::string_view text);
+// Text from the core (UTF-8, or Latin-1 where it came from an old file) for a widget; wasLatin1
+// tells which it was, so that an edited text can be written back the same way.
+QString CoreTextToQt(std::string_view text, bool* wasLatin1 = nullptr);
 
 class NoticeWindow;
 

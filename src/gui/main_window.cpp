@@ -1,6 +1,5 @@
 #include "gui/main_window.h"
 
-#include <QDir>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QLayout>
@@ -32,18 +31,12 @@ QPlainTextEdit* MakeTextArea(const QString& name, bool readOnly, QWidget* parent
   return editor;
 }
 
-QVBoxLayout* StackTitleAndText(QWidget* pane, QLabel* title, QPlainTextEdit* editor) {
+void StackTitleAndText(QWidget* pane, QLabel* title, QPlainTextEdit* editor) {
   auto* layout = new QVBoxLayout(pane);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(2);
   layout->addWidget(title);
   layout->addWidget(editor, 1);
-  return layout;
-}
-
-bool IsValidUtf8(const std::string& text) {
-  // Round-tripping through the decoder is the cheapest exact check Qt offers.
-  return CoreTextToQt(text).toStdString() == text;
 }
 }  // namespace
 
@@ -63,10 +56,7 @@ CommandPane::CommandPane(CommandFile& file, QWidget* parent)
 }
 
 void CommandPane::showFile() {
-  const std::string& text = file_.text();
-  latin1_ = !IsValidUtf8(text);
-  QString shown = latin1_ ? QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()))
-                          : QString::fromStdString(text);
+  QString shown = CoreTextToQt(file_.text(), &latin1_);
   // The editor keeps bare line feeds; a file written with CR LF gets them back on every edit.
   crlf_ = shown.contains(QStringLiteral("\r\n"));
   shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));

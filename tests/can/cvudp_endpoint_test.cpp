@@ -24,6 +24,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 constexpr uint32_t kLoopback = 0x7F000001;
+// 127.0.0.1 as it travels in a parameter word: bytes 127, 0, 0, 1 in dotted order.
+constexpr uint32_t kLoopbackWire = 0x0100007F;
 
 // Bounded polling: the receive threads answer within milliseconds; 5 s only guards against hangs.
 bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
@@ -293,9 +295,9 @@ TEST(CvUdpThreaded, ClientRetriesEveryFiveSecondsUntilTimestamp) {
   EXPECT_EQ(cmd.code, kCvUdpConnect);
   EXPECT_EQ(cmd.argA, 0);
   EXPECT_EQ(cmd.argB, 0);
-  EXPECT_EQ(cmd.p[0], kLoopback);
+  EXPECT_EQ(cmd.p[0], kLoopbackWire);
   EXPECT_EQ(cmd.p[1], cp);
-  EXPECT_EQ(cmd.p[2], kLoopback);
+  EXPECT_EQ(cmd.p[2], kLoopbackWire);
   EXPECT_EQ(cmd.p[3], server.port());
 
   clock.advance(4999);
@@ -323,11 +325,11 @@ TEST(CvUdpThreaded, ClientRetriesEveryFiveSecondsUntilTimestamp) {
       << "printed once per connection";
 
   // A DISCONNECT naming another peer is ignored; the right one sends the client back to connecting.
-  server.sendTo(cp, Command(kCvUdpDisconnect, 0, 0, kLoopback, server.port() + 1u));
+  server.sendTo(cp, Command(kCvUdpDisconnect, 0, 0, kLoopbackWire, server.port() + 1u));
   EXPECT_TRUE(server.quiet());
   EXPECT_TRUE(client->connected());
   // Together with a trailing Timestamp in the same datagram: both packets are handled, in order.
-  Bytes both = Command(kCvUdpDisconnect, 0, 0, kLoopback, server.port());
+  Bytes both = Command(kCvUdpDisconnect, 0, 0, kLoopbackWire, server.port());
   const Bytes ts2 = Command(kCvUdpTimestamp, 16, 0, 1000, 30000);
   both.insert(both.end(), ts2.begin(), ts2.end());
   server.sendTo(cp, both);
@@ -339,7 +341,7 @@ TEST(CvUdpThreaded, ClientRetriesEveryFiveSecondsUntilTimestamp) {
   EXPECT_EQ(client->counters().connections, 2u);
 
   // A lone DISCONNECT: connecting again, next CONNECT only after 5 s.
-  server.sendTo(cp, Command(kCvUdpDisconnect, 0, 0, kLoopback, server.port()));
+  server.sendTo(cp, Command(kCvUdpDisconnect, 0, 0, kLoopbackWire, server.port()));
   ASSERT_TRUE(WaitFor([&] { return client->state() == kCvUdpConnecting; }));
   EXPECT_TRUE(server.quiet());
   clock.advance(5000);
@@ -408,7 +410,7 @@ TEST(CvUdpThreaded, AnyLocalAddressStatesTheRouteSource) {
   CvUdpCommand cmd;
   ASSERT_TRUE(server.receive(b));
   ASSERT_TRUE(AsCommand(b, cmd));
-  EXPECT_EQ(cmd.p[0], kLoopback);
+  EXPECT_EQ(cmd.p[0], kLoopbackWire);
   EXPECT_EQ(cmd.p[1], client->boundPort());
   // The peer can answer at the stated address.
   server.sendTo(static_cast<uint16_t>(cmd.p[1]), Command(kCvUdpTimestamp, 16, 0, 1000, 1));
@@ -422,7 +424,7 @@ TEST(CvUdpThreaded, ServerAnswersTheStatedAddressNotTheSource) {
   const uint16_t sp = server->boundPort();
   UdpPeer source, stated;
 
-  source.sendTo(sp, Command(kCvUdpConnect, 0, 0, kLoopback, stated.port(), kLoopback, sp));
+  source.sendTo(sp, Command(kCvUdpConnect, 0, 0, kLoopbackWire, stated.port(), kLoopbackWire, sp));
   Bytes b;
   CvUdpCommand cmd;
   ASSERT_TRUE(stated.receive(b)) << rig.lines.dump();
@@ -445,15 +447,15 @@ TEST(CvUdpThreaded, ServerAnswersTheStatedAddressNotTheSource) {
   EXPECT_EQ(U32(b, 8), kCvUdpInfoRxReport | 1u);
 
   // A DISCONNECT must name the connected peer.
-  source.sendTo(sp, Command(kCvUdpDisconnect, 0, 0, kLoopback, source.port()));
+  source.sendTo(sp, Command(kCvUdpDisconnect, 0, 0, kLoopbackWire, source.port()));
   EXPECT_TRUE(stated.quiet());
   EXPECT_TRUE(server->connected());
-  source.sendTo(sp, Command(kCvUdpDisconnect, 0, 0, kLoopback, stated.port()));
+  source.sendTo(sp, Command(kCvUdpDisconnect, 0, 0, kLoopbackWire, stated.port()));
   ASSERT_TRUE(WaitFor([&] { return server->state() == kCvUdpIdle; }));
   EXPECT_TRUE(rig.lines.has("CAN: CvUDP Server disconnected from 127.0.0.1:" + Port(stated.port()) + " ."));
 
   // Argument A other than 0: connected without a Timestamp.
-  source.sendTo(sp, Command(kCvUdpConnect, 1, 0, kLoopback, source.port()));
+  source.sendTo(sp, Command(kCvUdpConnect, 1, 0, kLoopbackWire, source.port()));
   ASSERT_TRUE(WaitFor([&] { return server->connected(); }));
   EXPECT_TRUE(source.quiet());
   EXPECT_EQ(server->counters().connections, 2u);
@@ -464,7 +466,7 @@ TEST(CvUdpThreaded, ServerAnswersTheStatedAddressNotTheSource) {
   ASSERT_TRUE(AsCommand(b, cmd));
   EXPECT_EQ(cmd.code, kCvUdpDisconnect);
   EXPECT_EQ(cmd.p[1], sp);
-  EXPECT_EQ(cmd.p[2], kLoopback);
+  EXPECT_EQ(cmd.p[2], kLoopbackWire);
   EXPECT_EQ(cmd.p[3], source.port());
 }
 
@@ -479,7 +481,7 @@ TEST(CvUdpThreaded, ClientAskedToServeBecomesServer) {
   oldServer.sendTo(port, Command(kCvUdpTimestamp, 16, 0, 1000, 1));
   ASSERT_TRUE(WaitFor([&] { return ep->connected(); }));
 
-  newClient.sendTo(port, Command(kCvUdpConnect, 0, 254, kLoopback, newClient.port()));
+  newClient.sendTo(port, Command(kCvUdpConnect, 0, 254, kLoopbackWire, newClient.port()));
   CvUdpCommand cmd;
   ASSERT_TRUE(oldServer.receive(b));
   ASSERT_TRUE(AsCommand(b, cmd));
@@ -560,7 +562,7 @@ TEST(CvUdpThreaded, TransmitRequestsReachTheRelayWithBusSelectorMapped) {
   CvUdpEndpoint* server = rig.server();
   const uint16_t sp = server->boundPort();
   UdpPeer peer;
-  peer.sendTo(sp, Command(kCvUdpConnect, 0, 0, kLoopback, peer.port()));
+  peer.sendTo(sp, Command(kCvUdpConnect, 0, 0, kLoopbackWire, peer.port()));
   ASSERT_TRUE(WaitFor([&] { return server->connected(); }));
   Bytes b;
   ASSERT_TRUE(peer.receive(b));  // the server's Timestamp
@@ -748,7 +750,7 @@ TEST(CvUdpEndpointNoThread, DatagramsHandledWithoutSocketPeer) {
   CvUdpEndpoint* ep = hub.createEndpoint();
   ASSERT_EQ(ep->open(0, 0, 0, 0, 0), 1);
   // No role: commands change nothing, reports still land in the ring.
-  const Bytes connect = Command(kCvUdpConnect, 0, 0, kLoopback, 1);
+  const Bytes connect = Command(kCvUdpConnect, 0, 0, kLoopbackWire, 1);
   ep->handleDatagram(connect.data(), connect.size());
   EXPECT_EQ(ep->state(), kCvUdpIdle);
   const Bytes report = FramePacket({{0x7, kCvUdpInfoRxReport | 2, 3, {1, 2}}});

@@ -12,7 +12,6 @@ free_port() { python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.
 SERVER_PORT=$(free_port); CLIENT_PORT=$(free_port); PEER_SERVER_PORT=$(free_port)
 # Each process keeps its instance lock in its own directory, so each is a first instance and reads
 # NVK_Busprobe.ini (a second instance on one lock directory would read NVK_Busprobe1.ini).
-run() { local dir=$1; shift; XDG_RUNTIME_DIR="$dir" "$BUSPROBE" --headless --config-dir "$dir" "$@"; }
 
 mkdir -p "$WORK/server" "$WORK/client" "$WORK/client2"
 cat > "$WORK/server/NVK_Busprobe.ini" <<INI
@@ -39,10 +38,10 @@ wait_for() {  # file pattern seconds
 }
 
 # 1. busprobe server + busprobe client
-run "$WORK/server" --exit-after 20 > "$WORK/server.out" 2>&1 &
+XDG_RUNTIME_DIR="$WORK/server" "$BUSPROBE" --headless --config-dir "$WORK/server" --exit-after 20 > "$WORK/server.out" 2>&1 &
 SERVER_PID=$!
 wait_for "$WORK/server.out" "Acting as SERVER" 5 || true
-run "$WORK/client" --exit-after 4 > "$WORK/client.out" 2>&1 &
+XDG_RUNTIME_DIR="$WORK/client" "$BUSPROBE" --headless --config-dir "$WORK/client" --exit-after 4 > "$WORK/client.out" 2>&1 &
 CLIENT_PID=$!
 wait_for "$WORK/server.out" "CAN: CvUDP Server: Connected by 127.0.0.1:$CLIENT_PORT ." 10 || fail "server did not report the client"
 wait_for "$WORK/client.out" "CAN: CvUDP Server reports t=" 10 || fail "client did not report the server's Timestamp"
@@ -68,7 +67,7 @@ INI
 python3 "$HERE/cvudp_peer.py" server "$PEER_SERVER_PORT" > "$WORK/peer_server.out" 2>&1 &
 PEER_PID=$!
 sleep 0.3
-run "$WORK/client2" --exit-after 3 > "$WORK/client2.out" 2>&1 || fail "client2 exit status"
+XDG_RUNTIME_DIR="$WORK/client2" "$BUSPROBE" --headless --config-dir "$WORK/client2" --exit-after 3 > "$WORK/client2.out" 2>&1 || fail "client2 exit status"
 wait $PEER_PID || fail "peer server"
 grep -q "CAN: CvUDP Server reports t=4242, f=1000 Hz ." "$WORK/client2.out" || fail "client2 did not report the peer's Timestamp"
 echo "cvudp_headless: all checks passed"
