@@ -45,7 +45,7 @@ test-tsan: deps
 	cd build-tsan && ctest --output-on-failure -j $(JOBS) -R Threaded
 
 bench: build
-	@for b in $(BUILD)/bench_*; do [ -x "$$b" ] && echo "== $$b" && "$$b" || true; done
+	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && echo "== $$b" && "$$b" || true; done
 
 # Builds the fuzz targets with clang; each runs FUZZ_SECONDS (`make fuzz FUZZ_SECONDS=60`).
 fuzz: deps

@@ -28,8 +28,8 @@ std::string DefaultCurrFile(const std::string& programs) {
 }
 
 // The two directions of one key list. Each list below is a template over the record's constness
-// and one of these visitors; a key spelled wrongly is then wrong for reading and writing alike,
-// and a round trip cannot hide it, but it cannot be read under one name and written under another.
+// and one of these visitors, so a field can never be read under one name and written under another.
+// (A round trip therefore cannot catch a misspelt name; the tests check the names on their own.)
 struct Reader {
   const IniFile& ini;
 
@@ -207,13 +207,13 @@ void VisitMain(S& s, V& v) {
     v.real(watch, Indexed("ScaleMax", i), sw.scaleMax[i], dw.scaleMax[i]);
   }
 
-  const char* spec = "SpectrumAnalyserByVantor";
-  v.integer(spec, "SourceChannel", s.spectrum.sourceChannel, d.spectrum.sourceChannel);
-  v.integer(spec, "FFT_Size", s.spectrum.fftSize, d.spectrum.fftSize);
-  v.real(spec, "Display_fmin_Hz", s.spectrum.displayFminHz, d.spectrum.displayFminHz);
-  v.real(spec, "Display_fmax_Hz", s.spectrum.displayFmaxHz, d.spectrum.displayFmaxHz);
-  v.real(spec, "Display_Amin_dB", s.spectrum.displayAminDb, d.spectrum.displayAminDb);
-  v.real(spec, "Display_Amax_dB", s.spectrum.displayAmaxDb, d.spectrum.displayAmaxDb);
+  const char* spectrum = "SpectrumAnalyserByVantor";
+  v.integer(spectrum, "SourceChannel", s.spectrum.sourceChannel, d.spectrum.sourceChannel);
+  v.integer(spectrum, "FFT_Size", s.spectrum.fftSize, d.spectrum.fftSize);
+  v.real(spectrum, "Display_fmin_Hz", s.spectrum.displayFminHz, d.spectrum.displayFminHz);
+  v.real(spectrum, "Display_fmax_Hz", s.spectrum.displayFmaxHz, d.spectrum.displayFmaxHz);
+  v.real(spectrum, "Display_Amin_dB", s.spectrum.displayAminDb, d.spectrum.displayAminDb);
+  v.real(spectrum, "Display_Amax_dB", s.spectrum.displayAmaxDb, d.spectrum.displayAmaxDb);
 }
 
 template <class W, class V>
