@@ -2,21 +2,13 @@
 
 #include <array>
 
+#include "can/byte_order.h"
+
 namespace busprobe {
 
 namespace {
 constexpr std::array<uint8_t, 16> kDlcLength = {0, 1, 2, 3, 4, 5, 6, 7, 8, 12, 16, 20, 24, 32, 48, 64};
 
-void PutU32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
-uint32_t GetU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
 }  // namespace
 
 int CanDlcToLength(int dlc) {
@@ -38,8 +30,8 @@ int CanRoundUpFdLength(int length) {
 }
 
 void CanFrameToBytes(const CanFrame& f, uint8_t out[76]) {
-  PutU32(out, f.id);
-  PutU32(out + 4, f.timestamp);
+  PutLe32(out, f.id);
+  PutLe32(out + 4, f.timestamp);
   out[8] = f.rtr;
   out[9] = f.length;
   out[10] = f.fdFlags;
@@ -49,8 +41,8 @@ void CanFrameToBytes(const CanFrame& f, uint8_t out[76]) {
 
 CanFrame CanFrameFromBytes(const uint8_t in[76]) {
   CanFrame f;
-  f.id = GetU32(in);
-  f.timestamp = GetU32(in + 4);
+  f.id = GetLe32(in);
+  f.timestamp = GetLe32(in + 4);
   f.rtr = in[8];
   f.length = in[9];
   f.fdFlags = in[10];

@@ -46,8 +46,12 @@ constexpr uint32_t kBusSelectorShift = 28;
 
 // Addresses travel in dotted order (a, b, c, d for a.b.c.d), so the little-endian parameter word
 // holds the host-order address byte-swapped.
-uint32_t IpToPayload(uint32_t hostOrder) { return __builtin_bswap32(hostOrder); }
-uint32_t IpFromPayload(uint32_t word) { return __builtin_bswap32(word); }
+uint32_t IpToPayload(uint32_t hostOrder) {
+  return __builtin_bswap32(hostOrder);
+}
+uint32_t IpFromPayload(uint32_t word) {
+  return __builtin_bswap32(word);
+}
 
 int Octet(uint32_t ip, int i) {
   return static_cast<int>((ip >> (24 - 8 * i)) & 0xFF);
@@ -92,6 +96,15 @@ struct CvUdpEndpoint::Impl {
       : reassembler([&owner](uint8_t type, const uint8_t* payload, int length) {
           owner.onPacket(type, payload, length);
         }) {}
+
+  // CONNECT and DISCONNECT name both ends: the address this side states, then the peer's.
+  // Call with `mutex` held.
+  void addressParams(uint32_t p[4]) const {
+    p[0] = IpToPayload(statedIp);
+    p[1] = statedPort;
+    p[2] = IpToPayload(peerIp);
+    p[3] = peerPort;
+  }
 
   // --- socket and thread (fd changes only while no receive thread runs)
   std::atomic<int> fd{-1};
@@ -267,10 +280,7 @@ void CvUdpEndpoint::close() {
     uint32_t p[4];
     {
       std::lock_guard<std::mutex> lock(m.mutex);
-      p[0] = IpToPayload(m.statedIp);
-      p[1] = m.statedPort;
-      p[2] = IpToPayload(m.peerIp);
-      p[3] = m.peerPort;
+      m.addressParams(p);
     }
     sendCommand(kCvUdpDisconnect, 0, 0, p);
   }
@@ -448,10 +458,7 @@ void CvUdpEndpoint::periodic() {
     if (!m.retryPending) return;
     const int32_t since = static_cast<int32_t>(now - m.lastConnectTick);
     if (m.connectSent && since < kConnectRetryMs && since >= 0) return;
-    p[0] = IpToPayload(m.statedIp);
-    p[1] = m.statedPort;
-    p[2] = IpToPayload(m.peerIp);
-    p[3] = m.peerPort;
+    m.addressParams(p);
   }
   if (!sendCommand(kCvUdpConnect, 0, 0, p)) return;
   std::lock_guard<std::mutex> lock(m.mutex);
@@ -483,10 +490,7 @@ void CvUdpEndpoint::onCommand(const CvUdpCommand& cmd) {
           uint32_t p[4];
           {
             std::lock_guard<std::mutex> lock(m.mutex);
-            p[0] = IpToPayload(m.statedIp);
-            p[1] = m.statedPort;
-            p[2] = IpToPayload(m.peerIp);
-            p[3] = m.peerPort;
+            m.addressParams(p);
           }
           sendCommand(kCvUdpDisconnect, 0, 0, p);
         }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "can/byte_order.h"
 #include "can/cvudp.h"
 
 namespace busprobe {
@@ -15,20 +16,6 @@ namespace {
 constexpr int kHeaderSize = 4;
 constexpr uint8_t kHighestKnownType = 10;
 
-void PutU16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void PutU32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
-uint32_t GetU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 }  // namespace
 
 void CvUdpReassembler::reset() {
@@ -79,19 +66,19 @@ bool CvUdpParseCommand(const uint8_t* payload, int length, CvUdpCommand& out) {
   out.paramCount = payload[3];
   // paramCount == (length-4)/4 guarantees that every parameter read here lies inside the payload.
   const int n = std::min<int>(out.paramCount, 4);
-  for (int i = 0; i < n; ++i) out.p[i] = GetU32(payload + 4 + 4 * i);
+  for (int i = 0; i < n; ++i) out.p[i] = GetLe32(payload + 4 + 4 * i);
   return true;
 }
 
 void CvUdpBuildCommand(const CvUdpCommand& cmd, uint8_t out[24]) {
   out[0] = kCvUdpCommand;
   out[1] = 0;
-  PutU16(out + 2, 20);
+  PutLe16(out + 2, 20);
   out[4] = cmd.code;
   out[5] = cmd.argA;
   out[6] = cmd.argB;
   out[7] = 4;
-  for (int i = 0; i < 4; ++i) PutU32(out + 8 + 4 * i, cmd.p[i]);
+  for (int i = 0; i < 4; ++i) PutLe32(out + 8 + 4 * i, cmd.p[i]);
 }
 
 void CvUdpBuildFrame(uint32_t idWord, uint32_t info, uint32_t ticks, const uint8_t data8[8],
@@ -99,10 +86,10 @@ void CvUdpBuildFrame(uint32_t idWord, uint32_t info, uint32_t ticks, const uint8
   std::memset(out, 0, 80);
   out[0] = kCvUdpCanMsg;
   out[1] = 0;
-  PutU16(out + 2, kCvUdpEntrySize);
-  PutU32(out + 4, idWord);
-  PutU32(out + 8, info);
-  PutU32(out + 12, ticks);
+  PutLe16(out + 2, kCvUdpEntrySize);
+  PutLe32(out + 4, idWord);
+  PutLe32(out + 8, info);
+  PutLe32(out + 12, ticks);
   std::memcpy(out + 16, data8, 8);
 }
 
