@@ -78,7 +78,10 @@ void BM_HeadlessStartupToFirstRunningTick(benchmark::State& state) {
   }
   std::filesystem::remove_all(dir);
 }
-BENCHMARK(BM_HeadlessStartupToFirstRunningTick)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_HeadlessStartupToFirstRunningTick)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
 
 }  // namespace
 }  // namespace busprobe

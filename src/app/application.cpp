@@ -42,7 +42,9 @@ Application::~Application() {
   if (!shutDown_) ucan_->UCAN_Exit();
 }
 
-std::string Application::caption() const { return "Busprobe" + InstanceCaptionSuffix(instanceNumber()); }
+std::string Application::caption() const {
+  return "Busprobe" + InstanceCaptionSuffix(instanceNumber());
+}
 
 std::string Application::resolvePath(const std::string& path) const {
   if (path.empty() || path[0] == '/') return path;
@@ -246,7 +248,8 @@ void Application::reportCanErrors() {
     lastReportedStatus_[bus] = status;
     std::string text;
     char head[64];
-    std::snprintf(head, sizeof head, "t=%lu: CAN-Status changed: 0x%4.4x = ", static_cast<unsigned long>(ucan_->clockMsWhole()),
+    std::snprintf(head, sizeof head,
+                  "t=%lu: CAN-Status changed: 0x%4.4x = ", static_cast<unsigned long>(ucan_->clockMsWhole()),
                   status);
     text = head;
     if (status == 0) text += " all_ok";
@@ -302,10 +305,11 @@ void Application::shutDown(bool save) {
 
   if (commandFile_.modified() && !commandFile_.path().empty()) {
     char question[1024];
-    std::snprintf(question, sizeof question,
-                  "Command window may have been changed :\n\n  %s\n\nSave the modified file under this name before "
-                  "closing ?",
-                  commandFile_.path().c_str());
+    std::snprintf(
+        question, sizeof question,
+        "Command window may have been changed :\n\n  %s\n\nSave the modified file under this name before "
+        "closing ?",
+        commandFile_.path().c_str());
     if (ui_.askYesNo("Busprobe terminating", question, false)) {
       std::string error;
       if (!commandFile_.save(commandFile_.path(), &error)) messages_.PrintMessage("%s", error.c_str());

@@ -36,7 +36,14 @@ struct AppOptions {
 };
 
 // Start-up steps.
-enum StartupStep : int { kStepInit0 = 0, kStepFirstRun = 1, kStepInit1 = 2, kStepTranslate = 3, kStepInit2 = 4, kStepRunning = 5 };
+enum StartupStep : int {
+  kStepInit0 = 0,
+  kStepFirstRun = 1,
+  kStepInit1 = 2,
+  kStepTranslate = 3,
+  kStepInit2 = 4,
+  kStepRunning = 5
+};
 
 class Application {
  public:

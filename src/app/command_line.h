@@ -10,7 +10,7 @@ namespace busprobe {
 struct CommandLine {
   bool headless = false;
   bool help = false;
-  std::string configDir;     // empty: the default place
+  std::string configDir;         // empty: the default place
   double exitAfterSeconds = -1;  // below 0: run until told to stop
   std::vector<std::string> files;
 };

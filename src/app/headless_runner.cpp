@@ -30,7 +30,8 @@ int RunHeadless(const CommandLine& commandLine, AppOptions options) {
 
   const double startMs = clock.nowMs();
   double nextTickMs = startMs;
-  const double exitAtMs = commandLine.exitAfterSeconds >= 0 ? startMs + commandLine.exitAfterSeconds * 1000.0 : INFINITY;
+  const double exitAtMs =
+      commandLine.exitAfterSeconds >= 0 ? startMs + commandLine.exitAfterSeconds * 1000.0 : INFINITY;
   for (;;) {
     app.tick();
     double now = clock.nowMs();

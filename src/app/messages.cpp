@@ -29,7 +29,9 @@ void MessageLog::PrintMessage(const char* format, ...) {
   va_end(args);
 }
 
-void MessageLog::PrintMessageV(const char* format, va_list args) { printText(FormatV(format, args)); }
+void MessageLog::PrintMessageV(const char* format, va_list args) {
+  printText(FormatV(format, args));
+}
 
 void MessageLog::PrintSdoMessage(int flags, const char* format, ...) {
   if (!sdoMessages) return;
@@ -62,7 +64,8 @@ void MessageLog::printText(std::string_view text) {
   size_t start = 0;
   while (true) {
     size_t end = text.find('\n', start);
-    std::string_view line = text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    std::string_view line =
+        text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     do {
       appendLine(std::string(line.substr(0, kMaxLineChars)));

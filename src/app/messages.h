@@ -38,7 +38,9 @@ class MessageLog {
   // The window's "Stop" button: only suppresses the periodic error-frame notice.
   bool stopped = false;
 
-  void setMaxLines(int maxWindowLines) { maxLines_ = maxWindowLines < 20 ? 20 : static_cast<size_t>(maxWindowLines); }
+  void setMaxLines(int maxWindowLines) {
+    maxLines_ = maxWindowLines < 20 ? 20 : static_cast<size_t>(maxWindowLines);
+  }
   size_t maxLines() const { return maxLines_; }
   const std::deque<std::string>& lines() const { return lines_; }
   // Source of "now" in seconds for the SDO time prefix.

@@ -11,8 +11,8 @@
 namespace busprobe {
 
 struct CanBusSettings {
-  int baudrate = 500;      // kbit/s, 0 = bus unused
-  int flexDataRate = 0;    // CAN FD data rate, kbit/s, 0 = classic CAN
+  int baudrate = 500;    // kbit/s, 0 = bus unused
+  int flexDataRate = 0;  // CAN FD data rate, kbit/s, 0 = classic CAN
 };
 
 struct SdoSettings {
@@ -121,7 +121,7 @@ struct MainSettings {
   LogfilePlayerSettings player;
   OdScannerSettings odScanner;
   int dontReadLargeObjects = 1;
-  std::string currFile;       // LastSession/CurrFile; default: Programs folder + "/default.cmd"
+  std::string currFile;           // LastSession/CurrFile; default: Programs folder + "/default.cmd"
   std::string watchSettingsFile;  // LastSession/WatchSettings
   WatchSettings watches;
   SpectrumSettings spectrum;
@@ -138,9 +138,9 @@ struct MainWindowSettings {
   int firstRun = 1;
   int languageTestMode = 0;
   std::string language;
-  std::array<std::string, 5> recentFiles;  // LastSession/RecentFile0..4
-  int firmwareProtocol = 0;                // FirmwareUpdater/Protocol
-  std::string loadedBinFile, savedBinFile; // FirmwareUpdater
+  std::array<std::string, 5> recentFiles;   // LastSession/RecentFile0..4
+  int firmwareProtocol = 0;                 // FirmwareUpdater/Protocol
+  std::string loadedBinFile, savedBinFile;  // FirmwareUpdater
 };
 
 }  // namespace busprobe

@@ -7,7 +7,8 @@ namespace busprobe {
 
 namespace {
 int64_t SteadyNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
 // The process's first clock read: every SteadyClock counts from here, so two of them agree.
@@ -19,7 +20,9 @@ int64_t ProcessOriginNs() {
 
 SteadyClock::SteadyClock() : originNs_(ProcessOriginNs()) {}
 
-double SteadyClock::nowMs() const { return static_cast<double>(SteadyNs() - originNs_) / 1e6; }
+double SteadyClock::nowMs() const {
+  return static_cast<double>(SteadyNs() - originNs_) / 1e6;
+}
 
 void SteadyClock::sleepMs(double ms) {
   if (ms > 0) std::this_thread::sleep_for(std::chrono::microseconds(static_cast<int64_t>(ms * 1000.0)));

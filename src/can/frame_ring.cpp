@@ -42,6 +42,8 @@ uint32_t FrameRing::size() const {
   return head_.load(std::memory_order_acquire) - tail_.load(std::memory_order_acquire);
 }
 
-void FrameRing::clear() { tail_.store(head_.load(std::memory_order_acquire), std::memory_order_release); }
+void FrameRing::clear() {
+  tail_.store(head_.load(std::memory_order_acquire), std::memory_order_release);
+}
 
 }  // namespace busprobe
