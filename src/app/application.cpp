@@ -1,6 +1,7 @@
 #include "app/application.h"
 
 #include <clocale>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -24,18 +25,56 @@ bool HasExtension(const std::string& name, const char* ext) {
 }
 }  // namespace
 
+// The logger as the traffic paths see it.
+class Application::LoggerSink final : public TrafficLog {
+ public:
+  explicit LoggerSink(Logger& logger) : logger_(logger) {}
+  bool isOpen() const override { return logger_.isOpen(); }
+  bool isAscii() const override { return logger_.format() == kLogAscii; }
+  void writeText(std::string_view text) override { logger_.WriteLogText(text); }
+  void writeAscFrame(const CanFrame& frame, char direction) override {
+    logger_.WriteAscFrame(frame, direction);
+  }
+
+ private:
+  Logger& logger_;
+};
+
 Application::Application(UserInterface& ui, Clock& clock, AppOptions options)
     : ui_(ui),
       clock_(clock),
       options_(std::move(options)),
       messages_(ui),
       ucan_(std::make_unique<Ucan>(clock, deferred_)),
+      canNames_(settings_.canMessages),
       history_(new CanFrame[kHistorySize]) {
   messages_.setSecondsSource([this] { return ucan_->clockSeconds(); });
   if (options_.virtualBus) ucan_->setVirtualBus(options_.virtualBus);
   ucan_->setPrinters([this](const std::string& line) { messages_.PrintCanMessage("%s", line.c_str()); },
                      [this](const std::string& line) { messages_.printText(line); });
-  ucan_->setRelayTransmit([this](CanFrame& frame) { return TransmitFrame(frame) == 1; });
+
+  const auto printPlain = [this](const std::string& line) { messages_.printText(line); };
+  const auto printCan = [this](const std::string& line) { messages_.PrintCanMessage("%s", line.c_str()); };
+  traffic_ = std::make_unique<TrafficPaths>(*ucan_, clock_, settings_, printPlain, printCan);
+  logger_ = std::make_unique<Logger>(printPlain);
+  logger_->setNameTable(&canNames_);
+  loggerSink_ = std::make_unique<LoggerSink>(*logger_);
+  traffic_->setLog(loggerSink_.get());
+
+  audio_ = std::make_unique<AudioSignalOutput>(settings_);
+  TriggerSources sources;
+  sources.receivedFramesBus1 = [this] {
+    return static_cast<uint64_t>(static_cast<uint32_t>(statistics().received(0)));
+  };
+  sources.nowMs = [this] { return ucan_->clockMs(); };
+  trigger_ = std::make_unique<Trigger>(
+      std::move(sources), [this](bool stopped) { setBothDisplaysStopped(stopped); }, audio_.get());
+
+  player_ = std::make_unique<LogPlayer>(
+      clock_, settings_.player, [this](std::string_view name) { return canNames_.idForName(name); },
+      [this](CanFrame& frame, int options) { return TransmitFrame(frame, static_cast<unsigned>(options)); });
+
+  ucan_->setRelayTransmit([this](CanFrame& frame) { return TransmitFrame(frame); });
 }
 
 Application::~Application() {
@@ -62,6 +101,16 @@ void Application::startUp() {
   LoadMainSettings(iniPath_, settings_);
   LoadMainWindowSettings(iniPath_, windowSettings_, instanceNumber());
   messages_.setMaxLines(settings_.display.maxWindowLines);
+
+  traffic_->rxList().reset(settings_.display.rxListType);
+  traffic_->txList().reset(settings_.display.txListType);
+  if (ui_.wantsTrafficLines())
+    traffic_->setLineSink(
+        [this](bool transmitted, std::string_view line) { ui_.trafficLine(transmitted, line); });
+  statistics().ResetMessageCounters(ucan_->clockSeconds());
+  trigger_->configure(settings_.trigger);
+  trigger_->reset();
+  refreshTrafficHeaders(true, true);
 
   step_ = kStepInit0;
   lastDecimalCheckMs_ = clock_.nowMs();
@@ -119,7 +168,7 @@ void Application::runStartupStep() {
 }
 
 void Application::initInterface() {
-  for (ErrorFrameWatch& w : errorWatch_) w = ErrorFrameWatch{};
+  statistics().resetErrorFrameWatch();
   {
     std::lock_guard<std::recursive_mutex> lock(ucan_->lock());
     if (!ucan_->UCAN_Init(interfaceSettings_)) {
@@ -165,15 +214,161 @@ void Application::runningWork(double now) {
   if (ProcessReceivedFrames(kDefaultPumpLimit) == 0) {
     // idle side of traffic filters and the node scanner come here
   }
-  reportCanErrors();
+  trigger_->TriggerOnFrame(nullptr);
+
+  const int baud[2] = {settings_.bus[0].baudrate, settings_.bus[1].baudrate};
+  statistics().ReportCanErrors(baud, traffic_->loopbackDropped());
+  trigger_->tick();
 
   if (phase_ & 1) checkDecimalSeparator();
 
   ProcessReceivedFrames(kDefaultPumpLimit);
   (void)now;
 
+  refreshTrafficHeaders(phase_ == 1, phase_ == 3);
   if (phase_ > 0) ui_.refreshPhase(phase_);
-  reportErrorFrames();
+
+  traffic_->drainForeignTransmissions();
+  notifyChangedLists();
+
+  if (player_->takeUnknownSymbolNotice())
+    ui_.showMessageBox(kPlayerUnknownSymbolsTitle, kPlayerUnknownSymbolsText);
+
+  if ((settings_.display.displayOptions & 1) && !messages_.stopped)
+    statistics().ReportErrorFrames(ucan_->clockMs());
+}
+
+void Application::notifyChangedLists() {
+  notifyIfChanged(TrafficPaths::kRxList);
+  notifyIfChanged(TrafficPaths::kTxList);
+}
+
+void Application::notifyIfChanged(int listNumber) {
+  const FrameList& list = listNumber == TrafficPaths::kRxList ? traffic_->rxList() : traffic_->txList();
+  if (list.modifications() == notifiedModifications_[listNumber]) return;
+  notifiedModifications_[listNumber] = list.modifications();
+  ui_.frameListChanged(listNumber);
+}
+
+void Application::refreshTrafficHeaders(bool titles, bool status) {
+  TrafficHeaders h = headers_;
+  const DisplayState& d = traffic_->display();
+  const CanDisplaySettings& s = settings_.display;
+  if (titles || h.rxTitle.empty()) {
+    h.rxTitle = std::string(s.rxTxCombined ? "Rx+Tx" : "Rx") + (d.rxDisplayStopped ? " (stopped)" : "");
+    h.txTitle = d.txDisplayStopped ? "Tx (stopped)" : "Tx";
+    h.rxButton = d.rxDisplayStopped ? "Run" : "Stop";
+    h.txButton = d.txDisplayStopped ? "Run" : "Stop";
+    h.pauseMenuText = d.txDisplayStopped ? "&Paused" : "&Pause !";
+    const auto typeLabel = [](int type) {
+      return type == kListHistory ? "history" : type == kListSorted ? "sorted" : "?list_type?";
+    };
+    h.rxListTypeLabel = typeLabel(s.rxListType);
+    h.txListTypeLabel = typeLabel(s.txListType);
+  }
+  h.rxCount = "N=" + std::to_string(statistics().receivedTotal());
+  h.txCount = "N=" + std::to_string(statistics().sentTotal());
+  if (status || h.statusText.empty()) {
+    h.statusText = sdoBusy_ ? "SDO busy" : waitLoopRunning_ ? "processing" : "-";
+    // Even seconds show the player, odd ones the recorder, so both blink when both run.
+    const int64_t second = static_cast<int64_t>(std::floor(clock_.nowMs() / 1000.0));
+    if (second % 2 == 0) {
+      const PlayerState p = player_->state();
+      h.loggerLampRgb = p == PlayerState::kPlaying     ? 0x00FF00u
+                        : p == PlayerState::kRewinding ? 0xFFFF00u
+                                                       : 0xA0A0A4u;
+    } else {
+      h.loggerLampRgb = logger_->isOpen() ? 0xFF0000u : 0xA0A0A4u;
+    }
+  }
+  if (h == headers_) return;
+  headers_ = std::move(h);
+  ui_.trafficHeadersChanged(headers_);
+}
+
+void Application::setBothDisplaysStopped(bool stopped) {
+  traffic_->display().rxDisplayStopped = stopped;
+  traffic_->display().txDisplayStopped = stopped;
+}
+
+void Application::toggleRxStopped() {
+  traffic_->display().rxDisplayStopped = !traffic_->display().rxDisplayStopped;
+  refreshTrafficHeaders(true, false);
+}
+
+void Application::toggleTxStopped() {
+  traffic_->display().txDisplayStopped = !traffic_->display().txDisplayStopped;
+  refreshTrafficHeaders(true, false);
+}
+
+void Application::togglePause() {
+  setBothDisplaysStopped(!traffic_->display().txDisplayStopped);
+  refreshTrafficHeaders(true, false);
+}
+
+void Application::setRxTxCombined(bool on) {
+  settings_.display.rxTxCombined = on ? 1 : 0;
+  refreshTrafficHeaders(true, false);
+}
+
+void Application::setListType(int listNumber, int type) {
+  if (listNumber == TrafficPaths::kRxList) settings_.display.rxListType = type;
+  if (listNumber == TrafficPaths::kTxList) settings_.display.txListType = type;
+  refreshTrafficHeaders(true, false);
+}
+
+bool Application::toggleListType(int listNumber) {
+  // A wait loop of the interpreter may be walking the list: the label clicks leave it alone.
+  if (waitLoopRunning_) return false;
+  const int current =
+      listNumber == TrafficPaths::kRxList ? settings_.display.rxListType : settings_.display.txListType;
+  setListType(listNumber, current == kListSorted ? kListHistory : kListSorted);
+  return true;
+}
+
+void Application::EraseList(int listNumber) {
+  if (listNumber == 4) {
+    messages_.clear();
+    return;
+  }
+  if (listNumber != TrafficPaths::kRxList && listNumber != TrafficPaths::kTxList) return;
+  traffic_->EraseList(listNumber);
+  notifyIfChanged(listNumber);
+}
+
+void Application::ResetMessageCounters() {
+  statistics().ResetMessageCounters(ucan_->clockSeconds());
+}
+
+void Application::PrintBusStatistics() {
+  const int baud[2] = {settings_.bus[0].baudrate, settings_.bus[1].baudrate};
+  statistics().PrintBusStatistics(baud, ucan_->clockSeconds());
+}
+
+void Application::ResetCanHardware() {
+  const CanBusSettings& b = settings_.bus[0];
+  int ok;
+  {
+    std::lock_guard<std::recursive_mutex> lock(ucan_->lock());
+    ok = ucan_->initController(0, b.baudrate, 2, 0, b.flexDataRate);
+    if (ok) ucan_->setReceiveFilter(0, 0, 0);
+    printPendingCanError();
+  }
+  if (!ok) messages_.PrintCanMessage("Error: Could not reset CAN controller !");
+  ResetMessageCounters();
+}
+
+void Application::setCommentProvider(TrafficPaths::CommentProvider provider) {
+  traffic_->setCommentProvider(std::move(provider));
+}
+
+bool Application::PlayerTick() {
+  return player_->PlayerTick();
+}
+
+void Application::stopPlayerAndRecorder() {
+  player_->StopPlayer();
+  logger_->CloseLogFile();
 }
 
 void Application::drainDeferredMessages() {
@@ -186,22 +381,28 @@ int Application::ProcessReceivedFrames(int maxFrames) {
   if (inPump_) return 0;
   inPump_ = true;
   if (maxFrames < 1) maxFrames = kDefaultPumpLimit;
+  traffic_->drainForeignTransmissions();
   int handled = 0;
   CanFrame frame;
   // A CAN-via-UDP server's relay thread sends under the same lock.
   std::lock_guard<std::recursive_mutex> lock(ucan_->lock());
   while (handled < maxFrames) {
-    if (!loopback_.pop(frame) && !ucan_->receiveOne(frame)) break;
+    if (!traffic_->takeLoopback(frame) && !ucan_->receiveOne(frame)) break;
     ++handled;
     history_[historyHead_] = frame;
     historyHead_ = (historyHead_ + 1) & (kHistorySize - 1);
     if (historyCount_ < kHistorySize) ++historyCount_;
     newestFrameTime_ = frame.timestamp / 1000.0;
-    // Consumers in their fixed order follow here: script frame wait, trigger, counters, Rx line,
-    // Rx list, logger, SDO, LSS, bootloader, terminal, node scanner, external listeners.
+    // The script's frame wait (wcan) comes here.
+    trigger_->TriggerOnFrame(&frame);
+    traffic_->countReceived(frame);
+    traffic_->showReceived(frame);
+    // Then, in this order: SDO client and servers, LSS master, bootloader, text terminal, node
+    // scanner, external listeners.
   }
   framesPumped_ += static_cast<uint64_t>(handled);
   inPump_ = false;
+  notifyIfChanged(TrafficPaths::kRxList);
   return handled;
 }
 
@@ -210,79 +411,8 @@ const CanFrame& Application::historyFrame(size_t back) const {
   return history_[index];
 }
 
-int Application::TransmitFrame(CanFrame& frame) {
-  const int bus = frame.bus();
-  int ok = 0;
-  {
-    std::lock_guard<std::recursive_mutex> lock(ucan_->lock());
-    if (bus < 2 && (lastReportedStatus_[bus].load() & kUcanBusOff)) {
-      ucan_->setError("UCAN_Transmit: CAN%d is BUS-OFF, frame not sent !", bus + 1);
-    } else {
-      ok = ucan_->UCAN_Transmit(bus, frame);
-      if (!ok) {
-        clock_.sleepMs(10);
-        ucan_->clearLastError();
-        ok = ucan_->UCAN_Transmit(bus, frame);
-      }
-    }
-    if (ok && (frame.fdFlags & CanFrame::kLoopback)) loopback_.push(frame);
-  }
-  return ok;
-}
-
-void Application::reportCanErrors() {
-  UcanErrorEntry e;
-  while (ucan_->popErrorHistory(e)) {
-    messages_.PrintMessage("CAN-Error-History: ti=%lu, flags=0x%2.2x, reg=0x%2.2x, ext=0x%2.2x, line=%d (%s)",
-                           static_cast<unsigned long>(e.timeMs), e.status, e.reg, e.ext, e.line, e.tag);
-  }
-  for (int bus = 0; bus < 2; ++bus) {
-    if (settings_.bus[bus].baudrate <= 0) continue;
-    uint8_t status;
-    {
-      std::lock_guard<std::recursive_mutex> lock(ucan_->lock());
-      status = static_cast<uint8_t>(ucan_->UCAN_Status(bus));
-      printPendingCanError();
-    }
-    if (status == lastReportedStatus_[bus].load()) continue;
-    lastReportedStatus_[bus] = status;
-    std::string text;
-    char head[64];
-    std::snprintf(head, sizeof head,
-                  "t=%lu: CAN-Status changed: 0x%4.4x = ", static_cast<unsigned long>(ucan_->clockMsWhole()),
-                  status);
-    text = head;
-    if (status == 0) text += " all_ok";
-    static constexpr struct {
-      uint8_t bit;
-      const char* name;
-    } kBits[] = {{0x02, " RX_OVF"},   {0x04, " TX_OVF"},  {0x08, " IRQ_FAIL"}, {0x10, " TX_ERROR"},
-                 {0x20, " BUSERROR"}, {0x40, " WARNING"}, {0x80, " BUS_OFF"},  {0x01, " + other error(s)"}};
-    for (const auto& b : kBits)
-      if (status & b.bit) text += b.name;
-    messages_.printText(text);
-  }
-  const uint64_t dropped = ucan_->droppedFrames();
-  if (dropped != lastDroppedReported_) {
-    messages_.PrintCanMessage("%llu received frames lost so far (receive queue full) !",
-                              static_cast<unsigned long long>(dropped));
-    lastDroppedReported_ = dropped;
-  }
-}
-
-void Application::reportErrorFrames() {
-  if (!(settings_.display.displayOptions & 1) || messages_.stopped) return;
-  const double nowMs = ucan_->clockMs();
-  for (int bus = 0; bus < 2; ++bus) {
-    ErrorFrameWatch& w = errorWatch_[bus];
-    const uint32_t count = ucan_->errorFrameCount(bus);
-    if (count <= w.lastReported) continue;
-    if (nowMs - w.lastReportMs <= 1000.0 && nowMs >= w.lastReportMs) continue;
-    messages_.PrintMessage("t=%lu: ERROR FRAME RECEIVED (#%ld) on CAN%d !", static_cast<unsigned long>(nowMs),
-                           static_cast<long>(count), bus + 1);
-    w.lastReported = count;
-    w.lastReportMs = nowMs;
-  }
+bool Application::TransmitFrame(CanFrame& frame, unsigned options) {
+  return traffic_->TransmitFrame(frame, options);
 }
 
 void Application::checkDecimalSeparator() {
@@ -301,7 +431,9 @@ void Application::shutDown(bool save) {
   if (shutDown_) return;
   ui_.noticeShow("this may be TERRIBLY slow due to some stupid antivirus software ...");
 
-  // Player, logger and tool windows close here once they exist.
+  player_->StopPlayer();
+  logger_->CloseLogFile();
+  // Tool windows close here once they exist.
 
   if (commandFile_.modified() && !commandFile_.path().empty()) {
     char question[1024];

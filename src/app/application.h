@@ -21,6 +21,15 @@
 #include "can/message_queue.h"
 #include "can/ucan.h"
 #include "can/virtual_bus.h"
+#include "traffic/audio_output.h"
+#include "traffic/bus_statistics.h"
+#include "traffic/can_names.h"
+#include "traffic/frame_format.h"
+#include "traffic/frame_list.h"
+#include "traffic/log_player.h"
+#include "traffic/logger.h"
+#include "traffic/traffic_paths.h"
+#include "traffic/trigger.h"
 
 namespace busprobe {
 
@@ -49,7 +58,7 @@ class Application {
  public:
   static constexpr int kHistorySize = 4096;
   static constexpr int kDefaultPumpLimit = 500;
-  static constexpr uint32_t kLoopbackCapacity = 4096;
+  static constexpr uint32_t kLoopbackCapacity = TrafficPaths::kLoopbackCapacity;
   static constexpr double kTickMs = 50.0;
 
   Application(UserInterface& ui, Clock& clock, AppOptions options);
@@ -66,8 +75,9 @@ class Application {
 
   // The receive pump: handles up to maxFrames (below 1: 500) frames; a nested call returns 0.
   int ProcessReceivedFrames(int maxFrames = 0);
-  // The common send path: 1 sent, 0 failed (the failure text is printed).
-  int TransmitFrame(CanFrame& frame);
+  // The common send path (options: kTxDontShow, kTxLoopback): true when sent or looped back; a
+  // failure is shown as the "  <TX-error" line. Callable from a CAN-via-UDP relay thread.
+  bool TransmitFrame(CanFrame& frame, unsigned options = 0);
 
   // Makes the next tick re-run "Init2": settings applied, UCAN_Init, controllers, arguments.
   void restartInterface() { step_ = kStepInit2; }
@@ -101,7 +111,52 @@ class Application {
   double newestFrameTime() const { return newestFrameTime_; }
   uint64_t framesPumped() const { return framesPumped_; }
   // Frames looped back by the send path that did not fit the loopback queue.
-  uint64_t loopbackDropped() const { return loopback_.dropped(); }
+  uint64_t loopbackDropped() const { return traffic_->loopbackDropped(); }
+
+  // --- traffic display: lists, pause switches, counters (all on the user-interface thread)
+  TrafficPaths& traffic() { return *traffic_; }
+  FrameList& rxList() { return traffic_->rxList(); }
+  FrameList& txList() { return traffic_->txList(); }
+  DisplayState& display() { return traffic_->display(); }
+  BusStatistics& statistics() { return traffic_->statistics(); }
+  // The texts above the panes as of the last tick (also handed to trafficHeadersChanged).
+  const TrafficHeaders& trafficHeaders() const { return headers_; }
+  // Pane buttons "Stop"/"Run".
+  void toggleRxStopped();
+  void toggleTxStopped();
+  // "&Pause !": both panes to the negation of the Tx pane's state.
+  void togglePause();
+  // "Combined RX+TX window", double-click on the Rx title; a click on the Tx title turns it off.
+  void setRxTxCombined(bool on);
+  void toggleRxTxCombined() { setRxTxCombined(!settings_.display.rxTxCombined); }
+  // List type of list 1 (Rx) or 2 (Tx): 0 history, 1 sorted (the Rx pop-up menu). The list
+  // empties when its next line arrives.
+  void setListType(int listNumber, int type);
+  // The list-type label clicks: refused (false) while a wait loop of the interpreter runs.
+  bool toggleListType(int listNumber);
+  // "Erase" of the panes (1 Rx, 2 Tx); 4 clears the messages window.
+  void EraseList(int listNumber);
+  // Messages menu and Tools menu.
+  void ResetMessageCounters();
+  void PrintBusStatistics();
+  void ResetCanHardware();
+  // Set by the interpreter's wait loops and the SDO engine; shown in the status text.
+  void setWaitLoopRunning(bool on) { waitLoopRunning_ = on; }
+  void setSdoBusy(bool on) { sdoBusy_ = on; }
+  // The CANopen explanation of frames in the Rx/Tx lines; empty until CANopen provides one.
+  void setCommentProvider(TrafficPaths::CommentProvider provider);
+
+  // --- recorder, player, trigger
+  Logger& logger() { return *logger_; }
+  CanNameTable& canNames() { return canNames_; }
+  LogPlayer& player() { return *player_; }
+  Trigger& trigger() { return *trigger_; }
+  AudioOutput& audio() { return *audio_; }
+  // One 5 ms step of the log player (the GUI's precise timer, the headless runner's loop). True
+  // every 32nd step: time to refresh the player window.
+  bool PlayerTick();
+  // Stops the player and closes the log file ("Stop player + recorder", the File menu's item).
+  void stopPlayerAndRecorder();
 
  private:
   void runStartupStep();
@@ -109,8 +164,10 @@ class Application {
   void initInterface();
   void processArguments();
   void drainDeferredMessages();
-  void reportCanErrors();
-  void reportErrorFrames();
+  void refreshTrafficHeaders(bool titles, bool status);
+  void notifyChangedLists();
+  void notifyIfChanged(int listNumber);
+  void setBothDisplaysStopped(bool stopped);
   void checkDecimalSeparator();
   void printPendingCanError();
   std::string resolvePath(const std::string& path) const;
@@ -136,19 +193,24 @@ class Application {
   int phase_ = 0;
   uint64_t tickCount_ = 0;
 
-  FrameRing loopback_{kLoopbackCapacity};
+  std::unique_ptr<TrafficPaths> traffic_;
+  CanNameTable canNames_;
+  std::unique_ptr<Logger> logger_;
+  std::unique_ptr<AudioSignalOutput> audio_;
+  std::unique_ptr<Trigger> trigger_;
+  std::unique_ptr<LogPlayer> player_;
+  class LoggerSink;
+  std::unique_ptr<LoggerSink> loggerSink_;
+  TrafficHeaders headers_;
+  uint64_t notifiedModifications_[3] = {0, 0, 0};  // per list number, as last told to the panes
+  bool waitLoopRunning_ = false;
+  bool sdoBusy_ = false;
   std::unique_ptr<CanFrame[]> history_;
   size_t historyHead_ = 0;  // next slot to write
   size_t historyCount_ = 0;
   double newestFrameTime_ = 0;
   uint64_t framesPumped_ = 0;
 
-  struct ErrorFrameWatch {
-    uint32_t lastReported = 0;
-    double lastReportMs = -1e18;
-  } errorWatch_[2];
-  std::atomic<uint8_t> lastReportedStatus_[2] = {0, 0};
-  uint64_t lastDroppedReported_ = 0;
   double lastDecimalCheckMs_ = 0;
 };
 

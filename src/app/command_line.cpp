@@ -12,14 +12,18 @@ namespace busprobe {
 
 namespace {
 // Options of the headless runner that later work brings; refused clearly until then.
-const char* const kNotYetAvailable[] = {"--run", "--record", "--play", "--show-traffic"};
+const char* const kNotYetAvailable[] = {"--run"};
 }  // namespace
 
 std::string CommandLineUsage() {
-  return "Usage: busprobe [--headless] [--config-dir DIR] [--exit-after SECONDS] [FILE ...]\n"
+  return "Usage: busprobe [--headless] [--config-dir DIR] [--exit-after SECONDS] [--show-traffic]\n"
+         "                [--record LOGFILE] [--play LOGFILE] [FILE ...]\n"
          "  --headless            run without windows; messages are printed on standard output\n"
          "  --config-dir DIR      where NVK_Busprobe.ini and the other settings files live\n"
          "  --exit-after SECONDS  shut down normally after that time (headless)\n"
+         "  --show-traffic        also print every received and sent frame (headless)\n"
+         "  --record LOGFILE      record the traffic into LOGFILE (.asc: Vector ASCII, else text)\n"
+         "  --play LOGFILE        play LOGFILE to the bus once after start-up, then exit (headless)\n"
          "  FILE                  *.bpr / *.txt: load into the command editor\n";
 }
 
@@ -50,6 +54,12 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out, std::
         return false;
       }
       out.exitAfterSeconds = s;
+    } else if (arg == "--show-traffic") {
+      out.showTraffic = true;
+    } else if (arg == "--record") {
+      if (!value("--record", out.recordFile)) return false;
+    } else if (arg == "--play") {
+      if (!value("--play", out.playFile)) return false;
     } else if (arg.size() > 1 && arg[0] == '-') {
       for (const char* later : kNotYetAvailable) {
         if (arg == later) {
@@ -61,6 +71,17 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out, std::
       return false;
     } else {
       out.files.push_back(arg);
+    }
+  }
+  // The windows have their own commands for these; taken quietly they would do nothing there.
+  if (!out.headless) {
+    const char* headlessOnly = out.showTraffic           ? "--show-traffic"
+                               : !out.recordFile.empty() ? "--record"
+                               : !out.playFile.empty()   ? "--play"
+                                                         : nullptr;
+    if (headlessOnly) {
+      error = std::string("option ") + headlessOnly + " needs --headless";
+      return false;
     }
   }
   return true;

@@ -12,6 +12,9 @@ struct CommandLine {
   bool help = false;
   std::string configDir;         // empty: the default place
   double exitAfterSeconds = -1;  // below 0: run until told to stop
+  bool showTraffic = false;      // headless: every Rx and Tx line on standard output
+  std::string recordFile;        // headless: record into this log file from start-up on
+  std::string playFile;          // headless: play this log file once after start-up, then exit
   std::vector<std::string> files;
 };
 

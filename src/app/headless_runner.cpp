@@ -2,6 +2,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <ctime>
@@ -14,6 +15,29 @@ void HeadlessUserInterface::messageLine(const std::string& line) {
   std::fflush(out_);
 }
 
+void HeadlessUserInterface::showMessageBox(const std::string& title, const std::string& text) {
+  messageLine(title + ": " + text);
+}
+
+void HeadlessUserInterface::trafficLine(bool /*transmitted*/, std::string_view line) {
+  std::fwrite(line.data(), 1, line.size(), out_);
+  std::fputc('\n', out_);
+}
+
+namespace {
+
+// Waits waitMs unless a stop signal comes first; true on a signal.
+bool WaitForSignal(const sigset_t& signals, double waitMs) {
+  if (waitMs < 0) waitMs = 0;
+  timespec timeout;
+  timeout.tv_sec = static_cast<time_t>(waitMs / 1000.0);
+  timeout.tv_nsec = static_cast<long>(std::fmod(waitMs, 1000.0) * 1e6);
+  const int sig = sigtimedwait(&signals, nullptr, &timeout);
+  return sig == SIGINT || sig == SIGTERM;
+}
+
+}  // namespace
+
 int RunHeadless(const CommandLine& commandLine, AppOptions options) {
   // Signals are taken synchronously between ticks, so shutdown runs on this thread as usual. They
   // are blocked before any thread starts, so the CAN-via-UDP threads inherit the mask.
@@ -24,29 +48,66 @@ int RunHeadless(const CommandLine& commandLine, AppOptions options) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   SteadyClock clock;
-  HeadlessUserInterface ui;
+  HeadlessUserInterface ui(stdout, commandLine.showTraffic);
   Application app(ui, clock, std::move(options));
   app.startUp();
 
+  int status = 0;
+  if (!commandLine.recordFile.empty() && !app.logger().OpenLogFile(commandLine.recordFile)) {
+    app.shutDown(true);
+    return 1;
+  }
+  const bool playing = !commandLine.playFile.empty();
+  bool playStarted = false;
+
   const double startMs = clock.nowMs();
   double nextTickMs = startMs;
+  double nextStepMs = startMs;
   const double exitAtMs =
       commandLine.exitAfterSeconds >= 0 ? startMs + commandLine.exitAfterSeconds * 1000.0 : INFINITY;
   for (;;) {
-    app.tick();
     double now = clock.nowMs();
+    if (now >= nextTickMs) {
+      app.tick();
+      ui.flush();
+      nextTickMs += Application::kTickMs;
+      if (nextTickMs < now) nextTickMs = now;  // fell behind: do not try to catch up with a burst
+    }
+    if (playing && !playStarted && app.running()) {
+      playStarted = true;
+      if (!app.player().OpenPlayerFile(commandLine.playFile)) {
+        app.messages().PrintMessage("%s: %s", kPlayerOpenFailedText, commandLine.playFile.c_str());
+        status = 1;
+        break;
+      }
+      // A headless replay has no Stop button: it plays the file once.
+      PlayerOptions o = app.player().options();
+      o.loopMode = false;
+      app.player().play(o);
+      nextStepMs = clock.nowMs();
+    }
+    const bool stepping = playStarted && app.player().state() == PlayerState::kPlaying;
+    if (playStarted && !stepping) {
+      // The file has been played: one more tick takes in the last echoes, then the run ends.
+      app.tick();
+      ui.flush();
+      break;
+    }
+    now = clock.nowMs();
+    if (stepping && now >= nextStepMs) {
+      app.PlayerTick();
+      ui.flush();
+      nextStepMs += LogPlayer::kTickMs;
+      if (nextStepMs < now) nextStepMs = now;
+    }
+    now = clock.nowMs();
     if (now >= exitAtMs) break;
-    nextTickMs += Application::kTickMs;
-    if (nextTickMs < now) nextTickMs = now;  // fell behind: do not try to catch up with a burst
-    double waitMs = std::min(nextTickMs, exitAtMs) - now;
-    timespec timeout;
-    timeout.tv_sec = static_cast<time_t>(waitMs / 1000.0);
-    timeout.tv_nsec = static_cast<long>(std::fmod(waitMs, 1000.0) * 1e6);
-    int sig = sigtimedwait(&stopSignals, nullptr, &timeout);
-    if (sig == SIGINT || sig == SIGTERM) break;
+    double wakeMs = std::min(nextTickMs, exitAtMs);
+    if (stepping) wakeMs = std::min(wakeMs, nextStepMs);
+    if (WaitForSignal(stopSignals, wakeMs - now)) break;
   }
   app.shutDown(true);
-  return 0;
+  return status;
 }
 
 }  // namespace busprobe

@@ -2,9 +2,28 @@
 // tests each implement it. The core never blocks on a widget; questions are typed calls here.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace busprobe {
+
+// The texts above the Rx and Tx panes and the traffic indicators, as the tick computes them.
+struct TrafficHeaders {
+  std::string rxTitle;   // "Rx" or "Rx+Tx" (combined), + " (stopped)"
+  std::string txTitle;   // "Tx" or "Tx (stopped)"
+  std::string rxButton;  // "Stop" while running, "Run" while stopped
+  std::string txButton;
+  std::string pauseMenuText;    // "&Pause !", or "&Paused" while the Tx pane is stopped
+  std::string rxListTypeLabel;  // "history", "sorted" or "?list_type?"
+  std::string txListTypeLabel;
+  std::string rxCount;         // "N=" + received frames of both buses
+  std::string txCount;         // "N=" + sent frames of both buses
+  std::string statusText;      // "SDO busy", "processing" or "-"
+  uint32_t loggerLampRgb = 0;  // 0xRRGGBB: blinks red while recording, green while playing
+
+  bool operator==(const TrafficHeaders&) const = default;
+};
 
 class UserInterface {
  public:
@@ -20,6 +39,16 @@ class UserInterface {
   virtual void commandFileLoaded() {}
   // Display refresh of one tick phase (1: list headers, 2: editor caption, 3: status line).
   virtual void refreshPhase(int /*phase*/) {}
+
+  // List 1 (Rx) or 2 (Tx) changed: the pane pulls the changed rows with FrameList::takeRefresh()
+  // from Application::rxList() / txList(). Called at most once per receive batch and per tick.
+  virtual void frameListChanged(int /*listNumber*/) {}
+  // Some text above the panes, the status text or the logger lamp changed.
+  virtual void trafficHeadersChanged(const TrafficHeaders& /*headers*/) {}
+  // Every Rx and Tx line (no line end) is handed to trafficLine when this says so (headless
+  // --show-traffic); asked once at start-up.
+  virtual bool wantsTrafficLines() const { return false; }
+  virtual void trafficLine(bool /*transmitted*/, std::string_view /*line*/) {}
 
   // A Yes/No question; returns true for Yes. Headless and tests answer with the default.
   virtual bool askYesNo(const std::string& /*title*/, const std::string& /*text*/, bool defaultYes) {

@@ -60,6 +60,14 @@ void GuiUserInterface::refreshPhase(int phase) {
   if (window_) window_->refreshPhase(phase);
 }
 
+void GuiUserInterface::frameListChanged(int listNumber) {
+  if (window_) window_->refreshFrameList(listNumber);
+}
+
+void GuiUserInterface::trafficHeadersChanged(const TrafficHeaders& headers) {
+  if (window_) window_->showTrafficHeaders(headers);
+}
+
 bool GuiUserInterface::askYesNo(const std::string& title, const std::string& text, bool defaultYes) {
   return Ask(window_, title, text, QMessageBox::Yes | QMessageBox::No,
              defaultYes ? QMessageBox::Yes : QMessageBox::No, QMessageBox::Question);

@@ -36,6 +36,8 @@ class GuiUserInterface : public UserInterface {
   void statusLabel(const std::string& text) override;
   void commandFileLoaded() override;
   void refreshPhase(int phase) override;
+  void frameListChanged(int listNumber) override;
+  void trafficHeadersChanged(const TrafficHeaders& headers) override;
 
   bool askYesNo(const std::string& title, const std::string& text, bool defaultYes) override;
   void showMessageBox(const std::string& title, const std::string& text) override;

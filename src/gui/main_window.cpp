@@ -1,5 +1,7 @@
 #include "gui/main_window.h"
 
+#include <QDir>
+#include <QFileDialog>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QLayout>
@@ -9,6 +11,9 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cstring>
+#include <memory>
+#include <mutex>
 
 #include "gui/gui_user_interface.h"
 
@@ -39,11 +44,6 @@ void StackTitleAndText(QWidget* pane, QLabel* title, QPlainTextEdit* editor) {
   layout->addWidget(editor, 1);
 }
 }  // namespace
-
-TrafficPane::TrafficPane(const QString& title, const QString& name, QWidget* parent)
-    : QWidget(parent), title_(MakeTitle(title, this)), editor_(MakeTextArea(name, true, this)) {
-  StackTitleAndText(this, title_, editor_);
-}
 
 CommandPane::CommandPane(CommandFile& file, QWidget* parent)
     : QWidget(parent),
@@ -85,12 +85,14 @@ MainWindow::MainWindow(Application& app, QWidget* parent)
       app_(app),
       hSplit_(new QSplitter(Qt::Horizontal)),
       vSplit_(new QSplitter(Qt::Vertical)),
-      status_(new QLabel) {
+      status_(new QLabel),
+      trafficStatus_(new QLabel),
+      lamp_(new LoggerLamp) {
   setObjectName(QStringLiteral("BusprobeW"));
   setWindowTitle(CoreTextToQt(app_.caption()));
 
-  rx_ = new RxPane(hSplit_);
-  tx_ = new TxPane(hSplit_);
+  rx_ = new TrafficPane(TrafficPane::Kind::Rx, app_.rxList(), hSplit_);
+  tx_ = new TrafficPane(TrafficPane::Kind::Tx, app_.txList(), hSplit_);
   hSplit_->setObjectName(QStringLiteral("Split_Rx"));
   hSplit_->addWidget(rx_);
   hSplit_->addWidget(tx_);
@@ -108,30 +110,124 @@ MainWindow::MainWindow(Application& app, QWidget* parent)
   setCentralWidget(vSplit_);
 
   status_->setObjectName(QStringLiteral("Lab_MsgTest"));
+  trafficStatus_->setObjectName(QStringLiteral("Lab_Status"));
+  trafficStatus_->setText(QStringLiteral("-"));
   statusBar()->addWidget(status_, 1);
+  statusBar()->addPermanentWidget(trafficStatus_);
+  statusBar()->addPermanentWidget(lamp_);
 
   buildMenus();
+  connectPanes();
   connect(messages_, &MessagesPane::zoomRequested, this, [this] { toggleZoom(messages_); });
 
   timer_.setInterval(kTickMs);
   connect(&timer_, &QTimer::timeout, this, &MainWindow::tick);
 
+  applyDisplaySettings();
+  // Whatever the core holds already (lists, header texts) is shown from the start.
+  refreshFrameList(TrafficPaths::kRxList);
+  refreshFrameList(TrafficPaths::kTxList);
+  showTrafficHeaders(app_.trafficHeaders());
   applyGeometry();
 }
 
+MainWindow::~MainWindow() = default;
+
 void MainWindow::buildMenus() {
+  buildFileMenu();
+  buildSettingsMenu();
+  buildViewMenu();
+  buildMessagesMenu();
+
+  pauseAction_ = menuBar()->addAction(QStringLiteral("&Pause !"));
+  pauseAction_->setObjectName(QStringLiteral("MI_Pause"));
+  connect(pauseAction_, &QAction::triggered, this, [this] { app_.togglePause(); });
+  QAction* trigger = menuBar()->addAction(QStringLiteral("Tr&igger"));
+  trigger->setObjectName(QStringLiteral("MI_Trigger"));
+  connect(trigger, &QAction::triggered, this, &MainWindow::openTriggerWindow);
+
+  buildToolsMenu();
+}
+
+void MainWindow::buildFileMenu() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+  QAction* play = file->addAction(QStringLiteral("&Play CAN-Logfile"));
+  play->setObjectName(QStringLiteral("MI_PlayLogfile"));
+  connect(play, &QAction::triggered, this, &MainWindow::playLogfile);
+  QAction* record = file->addAction(QStringLiteral("Record &CAN-Logfile"));
+  record->setObjectName(QStringLiteral("MI_RecordLogfile"));
+  connect(record, &QAction::triggered, this, &MainWindow::recordLogfile);
+  loggerStatus_ = file->addAction(QString());
+  loggerStatus_->setObjectName(QStringLiteral("MI_LoggerStatus"));
+  connect(loggerStatus_, &QAction::triggered, this, &MainWindow::stopPlayerAndRecorder);
+  connect(file, &QMenu::aboutToShow, this, &MainWindow::refreshFileMenu);
+  refreshFileMenu();
+  file->addSeparator();
+
   QAction* exitWithoutSaving = file->addAction(QStringLiteral("Exit &without saving the configuration"));
   exitWithoutSaving->setObjectName(QStringLiteral("MI_ExitWithoutSaving"));
   connect(exitWithoutSaving, &QAction::triggered, this, &MainWindow::closeWithoutSaving);
   QAction* exit = file->addAction(QStringLiteral("E&xit"));
   exit->setObjectName(QStringLiteral("Menu_Exit"));
   connect(exit, &QAction::triggered, this, &QWidget::close);
+}
 
+void MainWindow::buildSettingsMenu() {
+  QMenu* settings = menuBar()->addMenu(QStringLiteral("S&ettings"));
+  struct Item {
+    const char* caption;
+    const char* name;
+    const char* tab;
+  };
+  static constexpr Item kItems[] = {
+      {"&CAN settings (for user)", "MI_CanSettings", SettingsWindow::kTabCan},
+      {"&Display settings", "MI_DisplaySettings", SettingsWindow::kTabDisplay},
+      {"More display settings", "MI_MoreDisplaySettings", SettingsWindow::kTabOptions},
+      {"&Logger / Logfile-Player", "MI_LoggerSettings", SettingsWindow::kTabLogging},
+      {"Command &program settings", "MI_ProgramSettings", SettingsWindow::kTabOptions},
+      {"&SDO client and server", "MI_SdoSettings", "SDO"},
+      {"Di&rectories", "MI_Directories", SettingsWindow::kTabDirectories},
+      {"Signals", "MI_Signals", SettingsWindow::kTabSignals},
+  };
+  for (const Item& item : kItems) {
+    QAction* action = settings->addAction(QString::fromLatin1(item.caption));
+    action->setObjectName(QString::fromLatin1(item.name));
+    const QString tab = QString::fromLatin1(item.tab);
+    connect(action, &QAction::triggered, this, [this, tab] { openSettings(tab); });
+    if (std::strcmp(item.name, "MI_Signals") == 0) signalsAction_ = action;
+    // The SDO tab arrives with the SDO engine; until then the item has nothing to open.
+    if (std::strcmp(item.name, "MI_SdoSettings") == 0) action->setEnabled(false);
+  }
+  settings->addSeparator();
+  QAction* trigger = settings->addAction(QStringLiteral("&Trigger settings"));
+  trigger->setObjectName(QStringLiteral("MI_TriggerSettings"));
+  connect(trigger, &QAction::triggered, this, &MainWindow::openTriggerWindow);
+  connect(settings, &QMenu::aboutToShow, this, &MainWindow::refreshSettingsMenu);
+  refreshSettingsMenu();
+}
+
+void MainWindow::buildViewMenu() {
+  QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+  combinedAction_ = view->addAction(QStringLiteral("Combined RX+TX window"));
+  combinedAction_->setObjectName(QStringLiteral("MI_Combined"));
+  combinedAction_->setCheckable(true);
+  connect(combinedAction_, &QAction::triggered, this, [this] { app_.toggleRxTxCombined(); });
+  connect(view, &QMenu::aboutToShow, this,
+          [this] { combinedAction_->setChecked(app_.settings().display.rxTxCombined); });
+  combinedAction_->setChecked(app_.settings().display.rxTxCombined);
+}
+
+void MainWindow::buildMessagesMenu() {
   QMenu* messages = menuBar()->addMenu(QStringLiteral("&Messages"));
+  QAction* reset = messages->addAction(QStringLiteral("&Reset message counters"));
+  reset->setObjectName(QStringLiteral("MI_ResetCounters"));
+  connect(reset, &QAction::triggered, this, [this] { app_.ResetMessageCounters(); });
   QAction* clear = messages->addAction(QStringLiteral("&Clear 'Messages' window"));
   clear->setObjectName(QStringLiteral("MI_ClearMessages"));
   connect(clear, &QAction::triggered, this, [this] { app_.messages().clear(); });
+  QAction* report = messages->addAction(QStringLiteral("Generate CAN &Statistic Report"));
+  report->setObjectName(QStringLiteral("MI_StatisticReport"));
+  connect(report, &QAction::triggered, this, [this] { app_.PrintBusStatistics(); });
 
   QMenu* categories = messages->addMenu(QStringLiteral("enable text messages ..."));
   struct Category {
@@ -157,6 +253,48 @@ void MainWindow::buildMenus() {
   connect(messages, &QMenu::aboutToShow, this, &MainWindow::syncCategoryChecks);
   connect(categories, &QMenu::aboutToShow, this, &MainWindow::syncCategoryChecks);
   syncCategoryChecks();
+}
+
+void MainWindow::buildToolsMenu() {
+  QMenu* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
+  QAction* reset = tools->addAction(QStringLiteral("&Reset CAN hardware"));
+  reset->setObjectName(QStringLiteral("MI_ResetCanHardware"));
+  connect(reset, &QAction::triggered, this, [this] { app_.ResetCanHardware(); });
+}
+
+void MainWindow::connectPanes() {
+  // Rx pane: Stop/Run, a double-click on the title combines Rx and Tx, a double-click on the list
+  // type switches history and sorted.
+  connect(rx_->stopButton(), &QPushButton::clicked, this, [this] { app_.toggleRxStopped(); });
+  connect(rx_->titleLabel(), &ClickLabel::doubleClicked, this, [this] { app_.toggleRxTxCombined(); });
+  connect(rx_->listTypeLabel(), &ClickLabel::doubleClicked, this,
+          [this] { app_.toggleListType(TrafficPaths::kRxList); });
+  connect(rx_->eraseButton(), &QPushButton::clicked, this, [this] { app_.EraseList(TrafficPaths::kRxList); });
+  connect(rx_, &TrafficPane::listTypeChosen, this, [this](int type) {
+    app_.setListType(TrafficPaths::kRxList, type);
+    // A refused change (wait loop) leaves the marks on the item that is in force.
+    rx_->setListType(app_.settings().display.rxListType);
+  });
+  connect(rx_->combinedAction(), &QAction::triggered, this, [this] { app_.toggleRxTxCombined(); });
+
+  // Tx pane: a single click on the title separates Rx and Tx, a click on the list type switches.
+  connect(tx_->stopButton(), &QPushButton::clicked, this, [this] { app_.toggleTxStopped(); });
+  connect(tx_->titleLabel(), &ClickLabel::clicked, this, [this] { app_.setRxTxCombined(false); });
+  connect(tx_->listTypeLabel(), &ClickLabel::clicked, this,
+          [this] { app_.toggleListType(TrafficPaths::kTxList); });
+  connect(tx_->eraseButton(), &QPushButton::clicked, this, [this] { app_.EraseList(TrafficPaths::kTxList); });
+
+  for (TrafficPane* pane : {rx_, tx_}) {
+    connect(pane->zoomAction(), &QAction::triggered, this, [this, pane] { toggleZoom(pane); });
+    connect(pane->settingsAction(), &QAction::triggered, this,
+            [this] { openSettings(QString::fromLatin1(SettingsWindow::kTabDisplay)); });
+  }
+
+  connect(lamp_->recordAction(), &QAction::triggered, this, &MainWindow::recordLogfile);
+  connect(lamp_->playAction(), &QAction::triggered, this, &MainWindow::playLogfile);
+  connect(lamp_->stopAction(), &QAction::triggered, this, &MainWindow::stopPlayerAndRecorder);
+  connect(lamp_->configureAction(), &QAction::triggered, this,
+          [this] { openSettings(QString::fromLatin1(SettingsWindow::kTabLogging)); });
 }
 
 void MainWindow::syncCategoryChecks() {
@@ -225,6 +363,7 @@ void MainWindow::tick() {
   if (inTick_ || closed_) return;
   inTick_ = true;
   app_.tick();
+  syncPlayerWindow();
   inTick_ = false;
   if (closePending_) {
     closePending_ = false;
@@ -243,6 +382,222 @@ void MainWindow::showCommandFile() {
 void MainWindow::refreshPhase(int phase) {
   if (phase == 2) command_->refreshTitle();
   messages_->refreshTitle();
+  // A log file opened by a script or the command line brings its player window up too.
+  syncPlayerWindow();
+}
+
+void MainWindow::refreshFrameList(int listNumber) {
+  if (listNumber == TrafficPaths::kRxList) rx_->refreshList();
+  if (listNumber == TrafficPaths::kTxList) tx_->refreshList();
+}
+
+void MainWindow::showTrafficHeaders(const TrafficHeaders& h) {
+  rx_->setTitle(CoreTextToQt(h.rxTitle));
+  tx_->setTitle(CoreTextToQt(h.txTitle));
+  rx_->setStopped(h.rxButton == "Run");
+  tx_->setStopped(h.txButton == "Run");
+  const CanDisplaySettings& d = app_.settings().display;
+  rx_->setListType(d.rxListType);
+  tx_->setListType(d.txListType);
+  rx_->combinedAction()->setChecked(d.rxTxCombined);
+  rx_->setCount(app_.statistics().receivedTotal());
+  tx_->setCount(app_.statistics().sentTotal());
+  const QString pause = CoreTextToQt(h.pauseMenuText);
+  if (!pause.isEmpty() && pauseAction_->text() != pause) pauseAction_->setText(pause);
+  const QString status = CoreTextToQt(h.statusText);
+  if (trafficStatus_->text() != status) trafficStatus_->setText(status);
+  lamp_->setRgb(h.loggerLampRgb);
+}
+
+void MainWindow::applyDisplaySettings() {
+  const CanDisplaySettings& d = app_.settings().display;
+  rx_->applyLook(d);
+  tx_->applyLook(d);
+}
+
+void MainWindow::openSettings(const QString& tabCaption) {
+  if (!settingsWindow_) {
+    settingsWindow_ = new SettingsWindow(app_.settings(), app_.windowSettings(), this);
+    connect(settingsWindow_, &SettingsWindow::soundTestRequested, this, [this](int device, bool enabled) {
+      // The test plays what the tab shows, through a back-end of its own, then falls silent.
+      std::unique_ptr<AudioOutput> output = enabled ? CreateAudioBackend(device) : nullptr;
+      if (!output) return;
+      output->tone(700);
+      QTimer::singleShot(500, this,
+                         [out = std::shared_ptr<AudioOutput>(std::move(output))] { out->silence(); });
+    });
+  }
+  // The window edits the values as they are now (scripts and other windows change them too).
+  const MainSettings before = app_.settings();
+  settingsWindow_->loadFromSettings();
+  settingsWindow_->showTab(tabCaption);
+  disconnect(settingsWindow_, &SettingsWindow::applied, this, nullptr);
+  connect(settingsWindow_, &SettingsWindow::applied, this, [this, before] { settingsApplied(before); });
+  settingsWindow_->show();
+  settingsWindow_->raise();
+  settingsWindow_->activateWindow();
+}
+
+void MainWindow::settingsApplied(const MainSettings& before) {
+  const MainSettings& now = app_.settings();
+  applyDisplaySettings();
+  app_.messages().setMaxLines(now.display.maxWindowLines);
+  // A new bit rate takes effect at once on a running interface, like a re-check of the driver.
+  if (app_.running() && app_.ucan().ready()) {
+    for (int bus = 0; bus < 2; ++bus) {
+      const CanBusSettings& b = now.bus[bus];
+      if (b.baudrate == before.bus[bus].baudrate && b.flexDataRate == before.bus[bus].flexDataRate) continue;
+      std::lock_guard<std::recursive_mutex> lock(app_.ucan().lock());
+      if (app_.ucan().UCAN_InitCtrl(bus, b.baudrate, b.flexDataRate)) {
+        if (b.baudrate > 0) app_.ucan().UCAN_SetRcvID(bus, 0, 0);
+      } else {
+        app_.messages().PrintMessage("ERROR: CAN_Init(%d) failed !", bus + 1);
+      }
+      if (!app_.ucan().lastError().empty())
+        app_.messages().PrintCanMessage("%s", app_.ucan().takeLastError().c_str());
+    }
+  }
+  // Titles, list types and the combined view show at once, not only at the next tick.
+  if (now.display.rxTxCombined != before.display.rxTxCombined) app_.setRxTxCombined(now.display.rxTxCombined);
+  if (now.display.rxListType != before.display.rxListType)
+    app_.setListType(TrafficPaths::kRxList, now.display.rxListType);
+  if (now.display.txListType != before.display.txListType)
+    app_.setListType(TrafficPaths::kTxList, now.display.txListType);
+}
+
+void MainWindow::openTriggerWindow() {
+  if (!triggerWindow_) {
+    triggerWindow_ = new TriggerWindow(app_.trigger(), app_.settings().trigger, this);
+    connect(triggerWindow_, &TriggerWindow::helpRequested, this, [this] {
+      app_.ui().showMessageBox(
+          "Trigger settings",
+          "The START condition and the STOP condition each combine the events checked in their list "
+          "with OR or AND. When a condition becomes TRUE, its reactions run once.\n\n"
+          "Frame patterns (OPTIONS tab): CANid R L d0 d1 d2 d3 d4 d5 d6 d7, separated by spaces; "
+          "identifier, length and data in hex, R (remote) decimal. XX matches anything.\n"
+          "The missing message event is TRUE when no frame matched its pattern for the interval.\n"
+          "The buttons TRUE/false show each condition and toggle it by hand.");
+    });
+  }
+  triggerWindow_->loadFromSettings();
+  triggerWindow_->show();
+  triggerWindow_->raise();
+  triggerWindow_->activateWindow();
+}
+
+QString MainWindow::resolveDir(const std::string& dir) const {
+  // Relative folders (and none) are taken from the configuration directory, like the program's
+  // other folders.
+  const QString config = CoreTextToQt(app_.configDir());
+  if (dir.empty()) return config;
+  const QString path = CoreTextToQt(dir);
+  return QDir::isAbsolutePath(path) ? path : QDir(config).filePath(path);
+}
+
+QString MainWindow::chooseFile(const FileDialogRequest& request) {
+  if (chooseFile_) return chooseFile_(request);
+  QFileDialog dialog(this, request.title, request.directory);
+  dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  dialog.setNameFilters(request.filters);
+  if (request.filterIndex >= 0 && request.filterIndex < request.filters.size())
+    dialog.selectNameFilter(request.filters[request.filterIndex]);
+  if (!request.defaultSuffix.isEmpty()) dialog.setDefaultSuffix(request.defaultSuffix);
+  if (!request.proposedName.isEmpty()) dialog.selectFile(request.proposedName);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+  return dialog.selectedFiles().constFirst();
+}
+
+void MainWindow::recordLogfile() {
+  const RecordDialogSetup setup = RecordDialogFor(app_.settings().logging, app_.settings().dirs);
+  FileDialogRequest request;
+  request.title = CoreTextToQt(setup.title);
+  request.filters = QtNameFilters(setup.windowsFilter);
+  request.filterIndex = setup.filterIndex;
+  request.directory = resolveDir(setup.directory);
+  request.proposedName = CoreTextToQt(setup.proposedName);
+  // Linux file names are case-sensitive: a name typed without extension gets the usual ".asc".
+  request.defaultSuffix = CoreTextToQt(setup.defaultExtension).toLower();
+  request.save = true;
+  const QString chosen = chooseFile(request);
+  if (chosen.isEmpty()) return;
+  StartRecording(app_.logger(), app_.settings().logging, chosen.toStdString());
+  refreshFileMenu();
+}
+
+void MainWindow::playLogfile() {
+  FileDialogRequest request;
+  request.title = QString::fromLatin1(kPlayerDialogTitle);
+  request.filters = QtNameFilters(PlayerFileFilter());
+  request.directory = resolveDir(app_.settings().dirs.logFileDir);
+  request.proposedName = CoreTextToQt(app_.settings().logging.playedFile);
+  request.defaultSuffix = QString::fromLatin1(kPlayerDefaultExtension).toLower();
+  const QString chosen = chooseFile(request);
+  if (chosen.isEmpty()) return;
+  const std::string path = chosen.toStdString();
+  app_.settings().logging.playedFile = path;
+  LogPlayer& player = app_.player();
+  player.stop();
+  player.setFileName(path);
+  if (!player.OpenPlayerFile(path)) app_.ui().showMessageBox(kPlayerOpenFailedTitle, kPlayerOpenFailedText);
+  syncPlayerWindow();
+}
+
+void MainWindow::stopPlayerAndRecorder() {
+  app_.stopPlayerAndRecorder();
+  syncPlayerWindow();
+  refreshFileMenu();
+}
+
+void MainWindow::syncPlayerWindow() {
+  const bool wanted = app_.player().windowShown() && !closed_;
+  if (wanted && !playerWindow_) {
+    playerWindow_ = new PlayerWindow(app_, this);
+    playerWindow_->setFileChooser([this] {
+      FileDialogRequest request;
+      request.title = QString::fromLatin1(kPlayerDialogTitle);
+      request.filters = QtNameFilters(PlayerFileFilter());
+      request.directory = resolveDir(app_.settings().dirs.logFileDir);
+      request.defaultSuffix = QString::fromLatin1(kPlayerWindowDefaultExtension);
+      return chooseFile(request);
+    });
+  }
+  if (!playerWindow_) return;
+  if (wanted && !playerWindow_->isVisible()) {
+    playerWindow_->refreshLabels();
+    playerWindow_->show();
+  } else if (!wanted && playerWindow_->isVisible()) {
+    playerWindow_->hide();
+  }
+}
+
+void MainWindow::refreshFileMenu() {
+  const QString caption =
+      CoreTextToQt(LoggerStatusCaption(app_.logger(), static_cast<int>(app_.player().state())));
+  if (loggerStatus_->text() != caption) loggerStatus_->setText(caption);
+}
+
+void MainWindow::refreshSettingsMenu() {
+  signalsAction_->setText(app_.settings().interp.soundEnabled
+                              ? QStringLiteral("Signals.. (speaker enabled)")
+                              : QStringLiteral("Signals.. (speaker disabled)"));
+}
+
+QStringList QtNameFilters(const std::string& windowsFilter) {
+  // "description|pattern|description|pattern": Qt takes the patterns from the description's
+  // last parentheses, so those carry the real patterns (matching ignores letter case).
+  const QStringList parts = CoreTextToQt(windowsFilter).split(QLatin1Char('|'));
+  QStringList filters;
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+    QString description = parts[i];
+    QString patterns = parts[i + 1];
+    patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+    if (patterns == QStringLiteral("*.*")) patterns = QStringLiteral("*");
+    const qsizetype open = description.lastIndexOf(QLatin1Char('('));
+    if (open > 0 && description.endsWith(QLatin1Char(')'))) description = description.left(open).trimmed();
+    filters << QStringLiteral("%1 (%2)").arg(description, patterns);
+  }
+  return filters;
 }
 
 void MainWindow::toggleZoom(QWidget* area) {
@@ -262,6 +617,8 @@ void MainWindow::toggleZoom(QWidget* area) {
     zoomedArea_ = area;
   }
   messages_->setZoomed(zoomedArea_ == messages_);
+  rx_->setZoomed(zoomedArea_ == rx_);
+  tx_->setZoomed(zoomedArea_ == tx_);
 }
 
 void MainWindow::storeLayout() {
@@ -301,6 +658,14 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   }
   closed_ = true;
   timer_.stop();
+  // The tool windows go first; the player window's own close would stop the player (the shutdown
+  // does that too, and must find it in the state the user left it).
+  if (playerWindow_ && playerWindow_->isVisible()) {
+    if (saveOnClose_) playerWindow_->storePosition();
+    playerWindow_->hide();
+  }
+  if (triggerWindow_) triggerWindow_->hide();
+  if (settingsWindow_) settingsWindow_->hide();
   storeLayout();
   app_.shutDown(saveOnClose_);
   event->accept();

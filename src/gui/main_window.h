@@ -1,5 +1,6 @@
 // The main window: Rx pane and Tx pane side by side on top, the command editor in the middle and
-// the messages window at the bottom, with the main menu and the status label. It owns the 50 ms
+// the messages window at the bottom, with the main menu, the status label, the traffic status and
+// the logger lamp. It opens the settings, trigger and player windows. It owns the 50 ms
 // timer that drives the application's tick, restores its geometry and pane sizes from the
 // "MainWindow" settings and hands them back when it closes, which runs the application's shutdown.
 #pragma once
@@ -13,40 +14,17 @@
 #include <QSplitter>
 #include <QTimer>
 #include <array>
+#include <functional>
 
 #include "app/application.h"
+#include "gui/logger_lamp.h"
 #include "gui/messages_pane.h"
+#include "gui/player_window.h"
+#include "gui/rx_tx_panes.h"
+#include "gui/settings_window.h"
+#include "gui/trigger_window.h"
 
 namespace busprobe {
-
-// A titled, read-only frame list. The Rx and Tx panes start out as plain ones; each is its own
-// class so that the traffic display can replace either without touching the window's layout.
-class TrafficPane : public QWidget {
-  Q_OBJECT
-
- public:
-  TrafficPane(const QString& title, const QString& name, QWidget* parent);
-  QPlainTextEdit* editor() const { return editor_; }
-  QLabel* titleLabel() const { return title_; }
-
- private:
-  QLabel* title_;
-  QPlainTextEdit* editor_;
-};
-
-class RxPane : public TrafficPane {
-  Q_OBJECT
-
- public:
-  explicit RxPane(QWidget* parent) : TrafficPane(QStringLiteral("Rx"), QStringLiteral("RichEd_Rx"), parent) {}
-};
-
-class TxPane : public TrafficPane {
-  Q_OBJECT
-
- public:
-  explicit TxPane(QWidget* parent) : TrafficPane(QStringLiteral("Tx"), QStringLiteral("RichEd_Tx"), parent) {}
-};
 
 // The script editor. It mirrors the core's CommandFile: a loaded file replaces the editor text,
 // and every edit goes back into the document so that the core (interpreter, shutdown question)
@@ -75,6 +53,20 @@ class CommandPane : public QWidget {
   bool crlf_ = false;
 };
 
+// A file dialog the main window needs: tests and the real dialog answer the same request.
+struct FileDialogRequest {
+  QString title;
+  QStringList filters;  // Qt name filters, in dialog order
+  int filterIndex = 0;
+  QString directory;
+  QString proposedName;
+  QString defaultSuffix;
+  bool save = false;
+};
+
+// A Windows-style filter ("text|pattern|text|pattern") as Qt name filters.
+QStringList QtNameFilters(const std::string& windowsFilter);
+
 class MainWindow : public QMainWindow {
   Q_OBJECT
 
@@ -84,20 +76,34 @@ class MainWindow : public QMainWindow {
   static constexpr int kDefaultHeight = 750;
   static constexpr int kInstanceOffset = 16;
 
-  explicit MainWindow(Application& app, QWidget* parent = nullptr);
+  // Returns the chosen path, or an empty string when the user cancelled.
+  using FileChooser = std::function<QString(const FileDialogRequest&)>;
 
-  RxPane* rxPane() const { return rx_; }
-  TxPane* txPane() const { return tx_; }
+  explicit MainWindow(Application& app, QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  TrafficPane* rxPane() const { return rx_; }
+  TrafficPane* txPane() const { return tx_; }
   CommandPane* commandPane() const { return command_; }
   MessagesPane* messages() const { return messages_; }
   QSplitter* rowSplitter() const { return hSplit_; }
   QSplitter* columnSplitter() const { return vSplit_; }
   QLabel* statusLabel() const { return status_; }
+  QLabel* trafficStatusLabel() const { return trafficStatus_; }
+  LoggerLamp* loggerLamp() const { return lamp_; }
+  QAction* pauseAction() const { return pauseAction_; }
+  QAction* loggerStatusAction() const { return loggerStatus_; }
+  // Tool windows, null until first opened.
+  SettingsWindow* settingsWindow() const { return settingsWindow_; }
+  TriggerWindow* triggerWindow() const { return triggerWindow_; }
+  PlayerWindow* playerWindow() const { return playerWindow_; }
 
   // Called by the user interface for the core.
   void setStatusText(const QString& text);
   void showCommandFile();
   void refreshPhase(int phase);
+  void refreshFrameList(int listNumber);
+  void showTrafficHeaders(const TrafficHeaders& headers);
 
   // One tick of the application; the timer calls it every 50 ms.
   void tick();
@@ -111,26 +117,60 @@ class MainWindow : public QMainWindow {
   // Closes without writing the configuration ("Exit without saving").
   void closeWithoutSaving();
 
+  // Commands of the menus and pop-ups that open windows or dialogs.
+  void openSettings(const QString& tabCaption);
+  void openTriggerWindow();
+  void recordLogfile();
+  void playLogfile();
+  void stopPlayerAndRecorder();
+  // Shows or hides the player window as the player asks (a file opened by any command shows it).
+  void syncPlayerWindow();
+  // The File menu's logger status caption, as it is refreshed when the menu opens.
+  void refreshFileMenu();
+  void refreshSettingsMenu();
+
+  void setFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
+
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
  private:
   void buildMenus();
+  void buildFileMenu();
+  void buildSettingsMenu();
+  void buildViewMenu();
+  void buildMessagesMenu();
+  void buildToolsMenu();
+  void connectPanes();
+  void applyDisplaySettings();
+  void settingsApplied(const MainSettings& before);
   void applyGeometry();
   void applyPaneSizes();
   void syncCategoryChecks();
+  QString chooseFile(const FileDialogRequest& request);
+  QString resolveDir(const std::string& dir) const;
 
   Application& app_;
-  RxPane* rx_;
-  TxPane* tx_;
+  TrafficPane* rx_;
+  TrafficPane* tx_;
   CommandPane* command_;
   MessagesPane* messages_;
   QSplitter* hSplit_;
   QSplitter* vSplit_;
   QLabel* status_;
+  QLabel* trafficStatus_;
+  LoggerLamp* lamp_;
   QTimer timer_;
   std::array<QAction*, 3> categoryActions_{};
+  QAction* pauseAction_ = nullptr;
+  QAction* loggerStatus_ = nullptr;
+  QAction* signalsAction_ = nullptr;
+  QAction* combinedAction_ = nullptr;
+  SettingsWindow* settingsWindow_ = nullptr;
+  TriggerWindow* triggerWindow_ = nullptr;
+  PlayerWindow* playerWindow_ = nullptr;
+  FileChooser chooseFile_;
 
   QWidget* zoomedArea_ = nullptr;
   QList<int> normalRowSizes_;

@@ -29,6 +29,19 @@ CanFrame Frame(uint32_t id, uint8_t first = 0) {
   return f;
 }
 
+// Records what the traffic display is told as well.
+class TrafficUi : public test::RecordingUi {
+ public:
+  void frameListChanged(int listNumber) override { ++listChanges[listNumber & 3]; }
+  void trafficHeadersChanged(const TrafficHeaders& h) override { headers.push_back(h); }
+  void showMessageBox(const std::string& title, const std::string& text) override {
+    boxes.push_back(title + "|" + text);
+  }
+  int listChanges[4] = {0, 0, 0, 0};
+  std::vector<TrafficHeaders> headers;
+  std::vector<std::string> boxes;
+};
+
 // One application on a shared virtual bus, with its own configuration directory, a manual clock
 // and a user interface that records everything.
 struct Instance {
@@ -49,7 +62,7 @@ struct Instance {
     }
   }
   test::ScratchDir config;
-  test::RecordingUi ui;
+  TrafficUi ui;
   std::unique_ptr<Application> app;
 };
 
@@ -111,10 +124,10 @@ TEST_F(ApplicationTest, LoopedBackFrameComesBeforeDriverFrames) {
   a.startAndRun(clock);
   bus->inject(Frame(0x111));
   CanFrame sent = Frame(0x222);
-  sent.fdFlags = CanFrame::kLoopback;
-  ASSERT_EQ(a.app->TransmitFrame(sent), 1);
+  ASSERT_TRUE(a.app->TransmitFrame(sent, kTxLoopback));
   ASSERT_EQ(a.app->ProcessReceivedFrames(1), 1);
   EXPECT_EQ(a.app->historyFrame(0).identifier(), 0x222u);
+  EXPECT_EQ(a.app->historyFrame(0).fdFlags & CanFrame::kLoopback, CanFrame::kLoopback);
   a.app->ProcessReceivedFrames(10);
   // then the foreign frame, then the bus's own echo of the sent one
   EXPECT_EQ(a.app->historyFrame(1).identifier(), 0x111u);
@@ -140,7 +153,7 @@ TEST_F(ApplicationTest, TwoInstancesOnOneVirtualBusSeeEachOthersFrames) {
   a.startAndRun(clock);
   b.startAndRun(clock);
   CanFrame f = Frame(0x7E5, 0x42);
-  ASSERT_EQ(a.app->TransmitFrame(f), 1);
+  ASSERT_TRUE(a.app->TransmitFrame(f));
   b.app->ProcessReceivedFrames(10);
   ASSERT_EQ(b.app->historyCount(), 1u);
   EXPECT_EQ(b.app->historyFrame(0).data[0], 0x42);
@@ -244,6 +257,161 @@ TEST_F(ApplicationTest, FailingInterfaceInitIsPrintedAndTheProgramRunsOn) {
   for (int i = 0; i < 6; ++i) a.app->tick();
   EXPECT_TRUE(a.app->running());
   EXPECT_TRUE(a.ui.hasLine("Error: No interface selected, cannot initialize \"UCAN\" !"));
+}
+
+TEST_F(ApplicationTest, TrafficReachesListsCountersAndLogInEachBatch) {
+  Instance a(locks, bus, clock);
+  a.startAndRun(clock);
+  a.app->settings().display.rxTxCombined = 0;
+  ASSERT_TRUE(a.app->logger().OpenLogFile(a.config.file("trace.asc")));
+  const int rxChangesBefore = a.ui.listChanges[1];
+  for (uint32_t i = 0; i < 3; ++i) bus->inject(Frame(0x100 + i, static_cast<uint8_t>(i)));
+  a.app->tick();
+  EXPECT_EQ(a.ui.listChanges[1], rxChangesBefore + 1) << "one refresh per batch";
+  ASSERT_EQ(a.app->rxList().count(), 3u);
+  EXPECT_EQ(a.app->rxList().entry(2).view().substr(10, 6), "102 02");
+  EXPECT_EQ(a.app->statistics().received(0), 3);
+  EXPECT_EQ(a.app->trafficHeaders().rxCount, "N=3");
+
+  CanFrame f = Frame(0x7FF, 0x55);
+  ASSERT_TRUE(a.app->TransmitFrame(f));
+  EXPECT_EQ(a.app->txList().count(), 1u);
+  const int txChanges = a.ui.listChanges[2];
+  a.app->tick();  // the Tx pane is refreshed by the tick; the bus's echo arrives as a received frame
+  EXPECT_EQ(a.ui.listChanges[2], txChanges + 1);
+  EXPECT_EQ(a.app->trafficHeaders().txCount, "N=1");
+  EXPECT_EQ(a.app->trafficHeaders().rxCount, "N=4");
+
+  a.app->shutDown(false);
+  const std::string asc = ReadFile(a.config.file("trace.asc"));
+  EXPECT_NE(asc.find("1  102             Rx   d 1 02\r\n"), std::string::npos) << asc;
+  EXPECT_NE(asc.find("1  7FF             Tx   d 1 55\r\n"), std::string::npos) << asc;
+  EXPECT_NE(asc.find("End Triggerblock\r\n"), std::string::npos) << "the log is closed at shutdown";
+}
+
+TEST_F(ApplicationTest, PaneCommandsChangeTitlesButtonsAndLabels) {
+  Instance a(locks, bus, clock);
+  a.startAndRun(clock);
+  TrafficHeaders h = a.app->trafficHeaders();
+  EXPECT_EQ(h.rxTitle, "Rx+Tx");
+  EXPECT_EQ(h.txTitle, "Tx");
+  EXPECT_EQ(h.rxButton, "Stop");
+  EXPECT_EQ(h.pauseMenuText, "&Pause !");
+  EXPECT_EQ(h.rxListTypeLabel, "history");
+  EXPECT_EQ(h.statusText, "-");
+
+  a.app->togglePause();
+  h = a.app->trafficHeaders();
+  EXPECT_TRUE(a.app->display().rxDisplayStopped && a.app->display().txDisplayStopped);
+  EXPECT_EQ(h.rxTitle, "Rx+Tx (stopped)");
+  EXPECT_EQ(h.txTitle, "Tx (stopped)");
+  EXPECT_EQ(h.rxButton, "Run");
+  EXPECT_EQ(h.txButton, "Run");
+  EXPECT_EQ(h.pauseMenuText, "&Paused");
+  EXPECT_EQ(a.ui.headers.back(), h);
+  a.app->toggleTxStopped();
+  a.app->togglePause();  // both follow the negation of the Tx pane's state
+  EXPECT_TRUE(a.app->display().rxDisplayStopped && a.app->display().txDisplayStopped);
+  a.app->togglePause();
+  EXPECT_FALSE(a.app->display().rxDisplayStopped || a.app->display().txDisplayStopped);
+
+  a.app->setRxTxCombined(false);
+  EXPECT_EQ(a.app->trafficHeaders().rxTitle, "Rx");
+  ASSERT_TRUE(a.app->toggleListType(1));
+  EXPECT_EQ(a.app->trafficHeaders().rxListTypeLabel, "sorted");
+  a.app->settings().display.txListType = 7;
+  a.app->setWaitLoopRunning(true);
+  EXPECT_FALSE(a.app->toggleListType(2)) << "no type switch while a wait loop runs";
+  for (int i = 0; i < 4; ++i) a.app->tick();  // the titles are refreshed in one of four phases
+  EXPECT_EQ(a.app->trafficHeaders().txListTypeLabel, "?list_type?");
+  EXPECT_EQ(a.app->trafficHeaders().statusText, "processing");
+}
+
+TEST_F(ApplicationTest, EraseEmptiesAPaneAtOnce) {
+  Instance a(locks, bus, clock);
+  a.startAndRun(clock);
+  bus->inject(Frame(0x10));
+  a.app->tick();
+  ASSERT_EQ(a.app->rxList().count(), 1u);
+  const int changes = a.ui.listChanges[1];
+  a.app->EraseList(1);
+  EXPECT_EQ(a.app->rxList().count(), 0u);
+  EXPECT_TRUE(a.app->rxList().rebuildPending());
+  EXPECT_EQ(a.ui.listChanges[1], changes + 1);
+  a.app->messages().PrintMessage("something");
+  a.app->EraseList(4);
+  EXPECT_TRUE(a.app->messages().lines().empty());
+}
+
+TEST_F(ApplicationTest, TriggerFreezesThePanesButFramesAreStillCountedAndLogged) {
+  Instance a(locks, bus, clock);
+  a.startAndRun(clock);
+  TriggerSettings t;
+  t.enableModule = 1;
+  t.startEvents = Trigger::kAnyReception;
+  t.startActions = Trigger::kFreeze;
+  a.app->trigger().configure(t);
+  ASSERT_TRUE(a.app->logger().OpenLogFile(a.config.file("trace.txt")));
+  for (uint32_t i = 0; i < 5; ++i) bus->inject(Frame(0x100 + i));
+  a.app->tick();
+  EXPECT_TRUE(a.app->display().rxDisplayStopped);
+  EXPECT_TRUE(a.app->display().txDisplayStopped);
+  EXPECT_LT(a.app->rxList().count(), 5u);
+  EXPECT_EQ(a.app->statistics().received(0), 5);
+  a.app->logger().CloseLogFile();
+  const std::string text = ReadFile(a.config.file("trace.txt"));
+  for (uint32_t i = 0; i < 5; ++i)
+    EXPECT_NE(text.find(": 10" + std::to_string(i) + " 00"), std::string::npos);
+}
+
+TEST_F(ApplicationTest, StatisticsAndHardwareResetFromTheMenus) {
+  Instance a(locks, bus, clock);
+  a.startAndRun(clock);
+  for (int i = 0; i < 4; ++i) bus->inject(Frame(0x100));
+  bus->injectErrorFrame(0);
+  a.app->tick();
+  a.ui.lines.clear();
+  a.app->PrintBusStatistics();
+  ASSERT_EQ(a.ui.lines.size(), 3u);
+  EXPECT_EQ(a.ui.lines[1], "CAN1: 4 frames received, 0 sent, 1 error frames (25 %).");
+  EXPECT_EQ(a.ui.lines[2], "CAN2: 0 frames received, 0 sent, 0 error frames.");
+  a.app->ResetCanHardware();
+  EXPECT_EQ(a.ui.countPrefix("CAN: Error: Could not reset CAN controller !"), 0);
+  EXPECT_EQ(a.app->statistics().receivedTotal(), 0);
+  EXPECT_EQ(a.app->statistics().errorFrames(0), 0);
+  clock.advance(50);
+  a.app->tick();
+  EXPECT_EQ(a.app->trafficHeaders().rxCount, "N=0");
+}
+
+TEST_F(ApplicationTest, PlayedFramesGoThroughTheSendPathAndUnknownSymbolsAreToldOnce) {
+  Instance a(locks, bus, clock);
+  a.startAndRun(clock);
+  a.app->settings().display.rxTxCombined = 0;
+  WriteFile(a.config.file("play.asc"),
+            "date Mon Dec 07 23:51:00 2026\nbase hex  timestamps absolute\n"
+            "   0.000 1  123             Rx   d 2 11 22\n"
+            "   0.010 1  Mystery         Rx   d 1 01\n"
+            "   0.020 1  Mystery2        Rx   d 1 01\n"
+            "   0.030 1  456             Rx   d 1 33\n");
+  ASSERT_TRUE(a.app->player().OpenPlayerFile(a.config.file("play.asc")));
+  PlayerOptions o;
+  o.loopMode = false;
+  ASSERT_TRUE(a.app->player().play(o));
+  for (int i = 0; i < 20; ++i) {
+    a.app->PlayerTick();
+    clock.advance(5);
+    if (i % 10 == 9) a.app->tick();
+  }
+  EXPECT_EQ(a.app->player().state(), PlayerState::kPaused);
+  EXPECT_EQ(a.app->statistics().sent(0), 2);
+  ASSERT_EQ(a.app->txList().count(), 2u);
+  EXPECT_EQ(a.app->txList().entry(1).view().substr(10, 6), "456 33");
+  EXPECT_EQ(a.ui.boxes,
+            (std::vector<std::string>{"Problem with the CAN Logfile Player|The logfile contains unknown "
+                                      "ID-Symbols.\nCheck the CAN MESSAGE table for details !"}));
+  a.app->shutDown(false);
+  EXPECT_EQ(a.app->player().state(), PlayerState::kStopped);
 }
 
 }  // namespace

@@ -27,12 +27,33 @@ TEST(CommandLine, RefusesUnknownMissingAndNotYetAvailableOptions) {
   EXPECT_FALSE(Parse({"--run", "x.bpr"}, cl, error));
   EXPECT_NE(error.find("--run"), std::string::npos);
   EXPECT_NE(error.find("not available"), std::string::npos);
-  EXPECT_FALSE(Parse({"--show-traffic"}, cl, error));
   EXPECT_FALSE(Parse({"--bogus"}, cl, error));
   EXPECT_NE(error.find("unknown option --bogus"), std::string::npos);
   EXPECT_FALSE(Parse({"--config-dir"}, cl, error));
   EXPECT_FALSE(Parse({"--exit-after", "soon"}, cl, error));
   EXPECT_FALSE(Parse({"--exit-after", "-1"}, cl, error));
+}
+
+TEST(CommandLine, TrafficOptionsOfTheHeadlessRunner) {
+  CommandLine cl;
+  std::string error;
+  ASSERT_TRUE(Parse({"--headless", "--show-traffic", "--record", "out.asc", "--play", "in.trc"}, cl, error))
+      << error;
+  EXPECT_TRUE(cl.showTraffic);
+  EXPECT_EQ(cl.recordFile, "out.asc");
+  EXPECT_EQ(cl.playFile, "in.trc");
+  EXPECT_TRUE(cl.files.empty());
+  // without --headless they would do nothing: refused, not ignored
+  for (const char* option : {"--show-traffic", "--record", "--play"}) {
+    CommandLine gui;
+    std::vector<const char*> args{option};
+    if (std::string(option) != "--show-traffic") args.push_back("x.asc");
+    EXPECT_FALSE(Parse(args, gui, error)) << option;
+    EXPECT_EQ(error, std::string("option ") + option + " needs --headless");
+  }
+  EXPECT_FALSE(Parse({"--headless", "--record"}, cl, error));
+  EXPECT_EQ(error, "option --record needs a value");
+  EXPECT_FALSE(Parse({"--headless", "--play"}, cl, error));
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QTimer>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -33,6 +35,31 @@ inline QApplication& TheQtApplication() {
   return *app;
 }
 
+// Answers the next message box with OK and keeps its title and text; message boxes are modal, so
+// the answer has to come from the event loop they run.
+class MessageBoxCatcher {
+ public:
+  MessageBoxCatcher() {
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box) return;
+      title_ = box->windowTitle();
+      text_ = box->text();
+      ++count_;
+      box->accept();
+    });
+    timer_.start(5);
+  }
+  const QString& title() const { return title_; }
+  const QString& text() const { return text_; }
+  int count() const { return count_; }
+
+ private:
+  QTimer timer_;
+  QString title_, text_;
+  int count_ = 0;
+};
+
 class TempDir {
  public:
   TempDir() {
@@ -54,11 +81,14 @@ class TempDir {
 // may adjust the window settings before window() builds and shows the main window.
 class GuiSession {
  public:
-  GuiSession(const std::string& configDir, const std::string& lockDir) {
+  // bus: the virtual bus to join (null: a private one).
+  GuiSession(const std::string& configDir, const std::string& lockDir,
+             std::shared_ptr<VirtualBus> bus = nullptr) {
     TheQtApplication();
     AppOptions options;
     options.configDir = configDir;
     options.lockDir = lockDir;
+    options.virtualBus = std::move(bus);
     app_ = std::make_unique<Application>(ui_, clock_, options);
     app_->startUp();
   }
@@ -78,6 +108,8 @@ class GuiSession {
     }
     return *window_;
   }
+
+  ManualClock& clock() { return clock_; }
 
   void ticks(int n) {
     for (int i = 0; i < n; ++i) {

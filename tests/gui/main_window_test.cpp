@@ -48,10 +48,11 @@ TEST_F(MainWindowTest, FourAreasAreArrangedAndStartUpShowsInStatusLabel) {
   EXPECT_GT(command.height(), 20);
   EXPECT_GT(messages.height(), 20);
 
-  EXPECT_EQ(w.rxPane()->titleLabel()->text(), QStringLiteral("Rx"));
+  // A fresh configuration shows sent frames in the Rx pane too.
+  EXPECT_EQ(w.rxPane()->titleLabel()->text(), QStringLiteral("Rx+Tx"));
   EXPECT_EQ(w.txPane()->titleLabel()->text(), QStringLiteral("Tx"));
-  EXPECT_TRUE(w.rxPane()->editor()->isReadOnly());
-  EXPECT_TRUE(w.txPane()->editor()->isReadOnly());
+  EXPECT_EQ(w.rxPane()->view()->editTriggers(), QAbstractItemView::NoEditTriggers);
+  EXPECT_EQ(w.txPane()->view()->editTriggers(), QAbstractItemView::NoEditTriggers);
   EXPECT_TRUE(w.messages()->editor()->isReadOnly());
   EXPECT_FALSE(w.commandPane()->editor()->isReadOnly());
 

@@ -1,0 +1,109 @@
+// Log player line readers: lines per second through LogReader (file read in blocks, lines parsed in
+// place), one file of each form. Goal for the Vector ASCII reader: 1,000,000 lines/s and more.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <string>
+
+#include "traffic/log_reader.h"
+
+namespace {
+
+using busprobe::LogFrame;
+using busprobe::LogReader;
+
+constexpr int kLines = 500000;
+
+// Writes a file of `kLines` frame lines in one form (once per process) and returns its path.
+std::string MakeFile(const char* form) {
+  const std::string path = "/tmp/bench_log_readers_" + std::to_string(::getpid()) + "_" + form;
+  std::ofstream out(path, std::ios::binary);
+  std::mt19937 rng(1);
+  char line[256];
+  const std::string kind(form);
+  if (kind == "asc")
+    out << "date Mon Dec 07 23:51:00 2026\r\nbase hex  timestamps absolute\r\ninternal events logged\r\n"
+           "Begin Triggerblock Mon Dec 07 23:51:00 2026\r\n";
+  if (kind == "pcan") out << ";   Message Number\r\n;   |  Time\r\n";
+  if (kind == "trc") out << ";$FILEVERSION=2.1\r\n;$COLUMNS=N,O,T,B,I,d,R,L,D\r\n;\r\n";
+  for (int i = 0; i < kLines; ++i) {
+    const unsigned id = rng() & 0x7FF;
+    const unsigned b = rng();
+    const double t = i * 0.000250;
+    if (kind == "asc") {
+      std::snprintf(line, sizeof line, "%10.6f 1  %-15X Rx   d 8 %02X %02X %02X %02X 00 11 22 33\r\n", t, id,
+                    b & 0xFF, (b >> 8) & 0xFF, (b >> 16) & 0xFF, b >> 24);
+    } else if (kind == "pcan") {
+      std::snprintf(line, sizeof line, "%7d) %10d  Rx  %04X  8  %02X %02X %02X %02X 00 11 22 33\r\n", i + 1,
+                    i / 4, id, b & 0xFF, (b >> 8) & 0xFF, (b >> 16) & 0xFF, b >> 24);
+    } else if (kind == "trc") {
+      std::snprintf(line, sizeof line,
+                    "%7d %13.3f DT 1      %04X Rx -  8    %02X %02X %02X %02X 00 11 22 33\r\n", i + 1,
+                    t * 1000, id, b & 0xFF, (b >> 8) & 0xFF, (b >> 16) & 0xFF, b >> 24);
+    } else {
+      std::snprintf(line, sizeof line, "(%.6f) can0 %03X#%08X00112233\n", 1700000000.0 + t, id, b);
+    }
+    out << line;
+  }
+  return path;
+}
+
+struct Files {
+  std::string asc = MakeFile("asc"), pcan = MakeFile("pcan"), trc = MakeFile("trc"),
+              candump = MakeFile("candump");
+  ~Files() {
+    for (const std::string* p : {&asc, &pcan, &trc, &candump}) std::remove(p->c_str());
+  }
+};
+
+const Files& TheFiles() {
+  static const Files files;
+  return files;
+}
+
+void ReadWholeFile(benchmark::State& state, const std::string& path) {
+  uint64_t lines = 0;
+  for (auto _ : state) {
+    LogReader reader;
+    if (!reader.open(path)) {
+      state.SkipWithError("file did not open");
+      return;
+    }
+    LogFrame frame;
+    uint64_t frames = 0;
+    while (reader.next(frame)) ++frames;
+    if (frames != kLines) {
+      state.SkipWithError("not every line gave a frame");
+      return;
+    }
+    benchmark::DoNotOptimize(frame);
+    lines += reader.counts().lines;
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(lines));
+  state.counters["lines/s"] = benchmark::Counter(static_cast<double>(lines), benchmark::Counter::kIsRate);
+}
+
+void BM_ReadVectorAscii(benchmark::State& state) {
+  ReadWholeFile(state, TheFiles().asc);
+}
+void BM_ReadPcanExplorer(benchmark::State& state) {
+  ReadWholeFile(state, TheFiles().pcan);
+}
+void BM_ReadPcanTrace21(benchmark::State& state) {
+  ReadWholeFile(state, TheFiles().trc);
+}
+void BM_ReadCandump(benchmark::State& state) {
+  ReadWholeFile(state, TheFiles().candump);
+}
+
+BENCHMARK(BM_ReadVectorAscii)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadPcanExplorer)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadPcanTrace21)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadCandump)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,183 @@
+#include "traffic/traffic_paths.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace busprobe {
+
+namespace {
+constexpr std::string_view kTxMark = ";[T]";
+}  // namespace
+
+TrafficPaths::TrafficPaths(Ucan& ucan, Clock& clock, const MainSettings& settings, Printer print,
+                           Printer printCan)
+    : ucan_(ucan),
+      clock_(clock),
+      settings_(settings),
+      print_(std::move(print)),
+      printCan_(std::move(printCan)),
+      owner_(std::this_thread::get_id()),
+      rxList_(settings.display.rxListType),
+      txList_(settings.display.txListType),
+      stats_(ucan, print_, printCan_) {
+  line_[0] = '\0';
+}
+
+bool TrafficPaths::TransmitFrame(CanFrame& frame, unsigned options) {
+  std::lock_guard<std::recursive_mutex> lock(ucan_.lock());
+  const bool ok = sendLocked(frame, options);
+  std::string error;
+  if (!ok) error = ucan_.takeLastError();
+  if (onOwnerThread()) {
+    afterTransmit(frame, options, ok, error);
+  } else {
+    std::lock_guard<std::mutex> guard(foreignMutex_);
+    if (foreign_.size() < kForeignCapacity) {
+      foreign_.push_back(Foreign{frame, options, ok, std::move(error)});
+    } else {
+      ++foreignDropped_;
+    }
+  }
+  return ok;
+}
+
+bool TrafficPaths::sendLocked(CanFrame& frame, unsigned options) {
+  const int bus = frame.bus();
+  bool sent = false;
+  const uint8_t status = bus < 2 ? stats_.lastStatus(bus) : 0;
+  if (status & kUcanBusOff) {
+    ucan_.setError("UCAN_Transmit: CAN%d is BUS-OFF, frame not sent !", bus + 1);
+  } else if (status & kUcanOther) {
+    ucan_.setError("UCAN_Transmit: CAN%d reports other error(s), frame not sent !", bus + 1);
+  } else {
+    sent = ucan_.UCAN_Transmit(bus, frame) == 1;
+    if (!sent) {
+      clock_.sleepMs(10);
+      // Only the second attempt's failure is reported; a success forgets the first one.
+      ucan_.clearLastError();
+      sent = ucan_.UCAN_Transmit(bus, frame) == 1;
+    }
+  }
+  if (options & kTxLoopback) {
+    if (!sent) {
+      // Nothing was put on the bus, but the local receivers still see the frame: give it a time.
+      frame.timestamp = ucan_.clockMsWhole();
+      ucan_.clearLastError();
+    }
+    CanFrame copy = frame;
+    copy.fdFlags |= CanFrame::kLoopback;
+    loopback_.push(copy);  // a full queue counts the drop; the tick reports it
+    return true;
+  }
+  return sent;
+}
+
+size_t TrafficPaths::formatLine(const CanFrame& frame, bool /*received*/) {
+  const size_t len = FormatFrameLine(frame, settings_.display, display_.extendedIdSeen, display_.previousTime,
+                                     line_, kFrameLineCapacity);
+  display_.previousTime = frame.timestamp;
+  return len;
+}
+
+size_t TrafficPaths::appendComment(const CanFrame& frame, size_t len, bool received) {
+  if (!comments_ || !settings_.display.showComments || settings_.display.highLevelProtocol >= 2) return len;
+  const size_t n = comments_(frame, received, comment_, sizeof comment_);
+  if (n == 0) return len;
+  return AppendLineComment(line_, len, kFrameLineCapacity,
+                           std::string_view(comment_, std::min(n, sizeof comment_)), received);
+}
+
+void TrafficPaths::logFrame(const CanFrame& frame, size_t len, char direction) {
+  if (!log_ || !log_->isOpen()) return;
+  if (log_->isAscii()) {
+    log_->writeAscFrame(frame, direction);
+  } else {
+    line_[len] = '\r';
+    line_[len + 1] = '\n';
+    log_->writeText(std::string_view(line_, len + 2));
+    line_[len] = '\0';
+  }
+}
+
+void TrafficPaths::showReceived(const CanFrame& frame) {
+  size_t len = formatLine(frame, true);
+  len = appendComment(frame, len, true);
+  const CanDisplaySettings& d = settings_.display;
+  if (!display_.rxDisplayStopped) {
+    rxList_.add(d.rxListType, d.maxWindowLines, FrameSortKey(frame, true), frame.timestamp,
+                std::string_view(line_, len));
+  }
+  if (lineSink_) lineSink_(false, std::string_view(line_, len));
+  if (settings_.logging.logRxMsgs) logFrame(frame, len, 'R');
+}
+
+void TrafficPaths::afterTransmit(const CanFrame& frame, unsigned options, bool ok, const std::string& error) {
+  if (!ok) {
+    std::string line = "  <TX-error";
+    if (!error.empty() && static_cast<unsigned char>(error[0]) >= 0x20 &&
+        static_cast<unsigned char>(error[0]) < 0x7F)
+      line += ":" + error;
+    line += ">";
+    if (!display_.txDisplayStopped) print_(line);
+    const LoggingSettings& l = settings_.logging;
+    if (l.logOthers && l.logTxMsgs && log_ && log_->isOpen() && !log_->isAscii())
+      log_->writeText(line + "\r\n");
+    return;
+  }
+
+  stats_.countSent(frame.bus());
+  size_t len = formatLine(frame, false);
+  const CanDisplaySettings& d = settings_.display;
+  const bool combined = d.rxTxCombined != 0;
+  const bool stopped = combined ? display_.rxDisplayStopped : display_.txDisplayStopped;
+  bool marked = false;
+  if (!(options & kTxDontShow) && !stopped) {
+    const size_t plain = len;
+    len = appendComment(frame, len, false);
+    marked = len != plain;
+    const int64_t key = FrameSortKey(frame, false);
+    if (combined) {
+      if (!marked) len = AppendLineComment(line_, len, kFrameLineCapacity, kTxMark, false);
+      marked = true;
+      rxList_.add(d.rxListType, d.maxWindowLines, key, frame.timestamp, std::string_view(line_, len));
+    } else {
+      txList_.add(d.txListType, d.maxWindowLines, key, frame.timestamp, std::string_view(line_, len));
+    }
+  }
+  if (settings_.logging.markRxTx && !marked)
+    len = AppendLineComment(line_, len, kFrameLineCapacity, kTxMark, false);
+  if (lineSink_) lineSink_(true, std::string_view(line_, len));
+  if (settings_.logging.logTxMsgs) logFrame(frame, len, 'T');
+}
+
+void TrafficPaths::drainForeignTransmissions() {
+  std::vector<Foreign> batch;
+  uint64_t dropped;
+  {
+    std::lock_guard<std::mutex> guard(foreignMutex_);
+    if (foreign_.empty()) return;
+    batch.swap(foreign_);
+    dropped = foreignDropped_;
+  }
+  std::lock_guard<std::recursive_mutex> lock(ucan_.lock());
+  for (const Foreign& f : batch) afterTransmit(f.frame, f.options, f.ok, f.error);
+  if (dropped != reportedForeignDropped_) {
+    char line[128];
+    std::snprintf(line, sizeof line, "%llu relayed frames not shown or logged so far (queue full) !",
+                  static_cast<unsigned long long>(dropped));
+    printCan_(line);
+    reportedForeignDropped_ = dropped;
+  }
+}
+
+uint64_t TrafficPaths::foreignDropped() const {
+  std::lock_guard<std::mutex> guard(foreignMutex_);
+  return foreignDropped_;
+}
+
+void TrafficPaths::EraseList(int listNumber) {
+  if (listNumber == kRxList) rxList_.reset(settings_.display.rxListType);
+  if (listNumber == kTxList) txList_.reset(settings_.display.txListType);
+}
+
+}  // namespace busprobe
