@@ -392,21 +392,27 @@ void MainWindow::refreshFrameList(int listNumber) {
 }
 
 void MainWindow::showTrafficHeaders(const TrafficHeaders& h) {
-  rx_->setTitle(CoreTextToQt(h.rxTitle));
-  tx_->setTitle(CoreTextToQt(h.txTitle));
+  // Texts the core has not computed yet (before its first tick) leave the widgets as they are.
+  const auto show = [](const std::string& text, auto&& apply) {
+    if (!text.empty()) apply(CoreTextToQt(text));
+  };
+  show(h.rxTitle, [this](const QString& t) { rx_->setTitle(t); });
+  show(h.txTitle, [this](const QString& t) { tx_->setTitle(t); });
+  show(h.rxCount, [this](const QString& t) { rx_->setCountText(t); });
+  show(h.txCount, [this](const QString& t) { tx_->setCountText(t); });
+  show(h.pauseMenuText, [this](const QString& t) {
+    if (pauseAction_->text() != t) pauseAction_->setText(t);
+  });
+  show(h.statusText, [this](const QString& t) {
+    if (trafficStatus_->text() != t) trafficStatus_->setText(t);
+  });
   rx_->setStopped(h.rxButton == "Run");
   tx_->setStopped(h.txButton == "Run");
   const CanDisplaySettings& d = app_.settings().display;
   rx_->setListType(d.rxListType);
   tx_->setListType(d.txListType);
   rx_->combinedAction()->setChecked(d.rxTxCombined);
-  rx_->setCount(app_.statistics().receivedTotal());
-  tx_->setCount(app_.statistics().sentTotal());
-  const QString pause = CoreTextToQt(h.pauseMenuText);
-  if (!pause.isEmpty() && pauseAction_->text() != pause) pauseAction_->setText(pause);
-  const QString status = CoreTextToQt(h.statusText);
-  if (trafficStatus_->text() != status) trafficStatus_->setText(status);
-  lamp_->setRgb(h.loggerLampRgb);
+  if (h.loggerLampRgb != 0) lamp_->setRgb(h.loggerLampRgb);
 }
 
 void MainWindow::applyDisplaySettings() {
@@ -426,13 +432,12 @@ void MainWindow::openSettings(const QString& tabCaption) {
       QTimer::singleShot(500, this,
                          [out = std::shared_ptr<AudioOutput>(std::move(output))] { out->silence(); });
     });
+    connect(settingsWindow_, &SettingsWindow::applied, this, [this] { settingsApplied(settingsBefore_); });
   }
   // The window edits the values as they are now (scripts and other windows change them too).
-  const MainSettings before = app_.settings();
+  settingsBefore_ = app_.settings();
   settingsWindow_->loadFromSettings();
   settingsWindow_->showTab(tabCaption);
-  disconnect(settingsWindow_, &SettingsWindow::applied, this, nullptr);
-  connect(settingsWindow_, &SettingsWindow::applied, this, [this, before] { settingsApplied(before); });
   settingsWindow_->show();
   settingsWindow_->raise();
   settingsWindow_->activateWindow();
@@ -447,14 +452,13 @@ void MainWindow::settingsApplied(const MainSettings& before) {
     for (int bus = 0; bus < 2; ++bus) {
       const CanBusSettings& b = now.bus[bus];
       if (b.baudrate == before.bus[bus].baudrate && b.flexDataRate == before.bus[bus].flexDataRate) continue;
-      std::lock_guard<std::recursive_mutex> lock(app_.ucan().lock());
-      if (app_.ucan().UCAN_InitCtrl(bus, b.baudrate, b.flexDataRate)) {
-        if (b.baudrate > 0) app_.ucan().UCAN_SetRcvID(bus, 0, 0);
-      } else {
-        app_.messages().PrintMessage("ERROR: CAN_Init(%d) failed !", bus + 1);
-      }
-      if (!app_.ucan().lastError().empty())
-        app_.messages().PrintCanMessage("%s", app_.ucan().takeLastError().c_str());
+      // As at start-up: the controller with its rates (rate 0 closes that bus), all identifiers open.
+      Ucan& ucan = app_.ucan();
+      std::lock_guard<std::recursive_mutex> lock(ucan.lock());
+      const int ok = ucan.initController(bus, b.baudrate, 2, 0, b.flexDataRate);
+      if (ok && b.baudrate > 0) ucan.setReceiveFilter(bus, 0, 0);
+      if (!ucan.lastError().empty()) app_.messages().PrintCanMessage("%s", ucan.takeLastError().c_str());
+      if (!ok) app_.messages().PrintMessage("ERROR: CAN_Init(%d) failed !", bus + 1);
     }
   }
   // Titles, list types and the combined view show at once, not only at the next tick.

@@ -168,6 +168,7 @@ class MainWindow : public QMainWindow {
   QAction* signalsAction_ = nullptr;
   QAction* combinedAction_ = nullptr;
   SettingsWindow* settingsWindow_ = nullptr;
+  MainSettings settingsBefore_;  // as the settings window found them when it opened
   TriggerWindow* triggerWindow_ = nullptr;
   PlayerWindow* playerWindow_ = nullptr;
   FileChooser chooseFile_;

@@ -240,8 +240,7 @@ void TrafficPane::setListType(int type) {
   }
 }
 
-void TrafficPane::setCount(int32_t count) {
-  const QString text = QStringLiteral("N=%1").arg(count);
+void TrafficPane::setCountText(const QString& text) {
   if (count_->text() != text) count_->setText(text);
 }
 

@@ -88,7 +88,7 @@ class TrafficPane : public QWidget {
   void setTitle(const QString& title);
   void setStopped(bool stopped);
   void setListType(int type);
-  void setCount(int32_t count);
+  void setCountText(const QString& text);
   // Font and colours from the "CanDisplay" settings.
   void applyLook(const CanDisplaySettings& display);
   void setZoomed(bool zoomed);

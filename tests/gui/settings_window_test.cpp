@@ -195,6 +195,20 @@ TEST_F(SettingsWindowTest, MenuItemsOpenTheirTab) {
   window_->settingsWindow()->reject();
 }
 
+TEST_F(SettingsWindowTest, NewBitRateReachesTheRunningInterface) {
+  session_.ticks(6);
+  ASSERT_TRUE(session_.app().running());
+  window_->openSettings(QStringLiteral("CAN"));
+  selectData("CB_BitRate2", 250);
+  control<QCheckBox>("CHK_CanFd2")->setChecked(true);
+  selectData("CB_DataRate2", 2000);
+  press("Btn_OK");
+  EXPECT_EQ(session_.app().ucan().baudrate(1), 250);
+  EXPECT_EQ(session_.app().ucan().fdDataRate(1), 2000);
+  // The other bus was not touched.
+  EXPECT_EQ(session_.app().ucan().baudrate(0), 500);
+}
+
 TEST(IdWordTextTest, RoundTripsTheWholeWord) {
   EXPECT_EQ(IdWordToText(-1), QString());
   EXPECT_EQ(IdWordFromText(QString()), -1);
