@@ -1,36 +1,19 @@
 // The receive pump with no consumers, and headless start-up to the first running tick.
 #include <benchmark/benchmark.h>
 
-#include <filesystem>
-
-#include "app/application.h"
+#include "bench_support.h"
 
 namespace busprobe {
 namespace {
 
-class QuietUi : public UserInterface {
- public:
-  void messageLine(const std::string&) override {}
-};
-
-std::string ScratchDir() {
-  std::string tmpl = (std::filesystem::temp_directory_path() / "busprobe-bench-XXXXXX").string();
-  return mkdtemp(tmpl.data());
-}
+using bench::QuietUi;
+using bench::ScratchDir;
 
 void BM_ProcessReceivedFrames(benchmark::State& state) {
-  const std::string dir = ScratchDir();
   ManualClock clock;
-  QuietUi ui;
   auto bus = VirtualBus::create();
-  AppOptions options;
-  options.configDir = dir;
-  options.lockDir = dir;
-  options.virtualBus = bus;
-  Application app(ui, clock, options);
-  app.startUp();
-  while (!app.running()) app.tick();
-  app.tick();
+  bench::RunningApp running(clock, bus);
+  Application& app = *running.app;
 
   CanFrame frame;
   frame.id = 0x123;
@@ -48,8 +31,6 @@ void BM_ProcessReceivedFrames(benchmark::State& state) {
     while ((n = app.ProcessReceivedFrames(500)) > 0) frames += n;
   }
   state.counters["frames/s"] = benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
-  app.shutDown(false);
-  std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_ProcessReceivedFrames)->Unit(benchmark::kMillisecond);
 

@@ -3,38 +3,19 @@
 // frames/s without a log, 300,000 frames/s with a Vector ASCII log open.
 #include <benchmark/benchmark.h>
 
-#include <filesystem>
-
-#include "app/application.h"
+#include "bench_support.h"
 
 namespace busprobe {
 namespace {
 
-class QuietUi : public UserInterface {
- public:
-  void messageLine(const std::string&) override {}
-};
-
-std::string ScratchDir() {
-  std::string tmpl = (std::filesystem::temp_directory_path() / "busprobe-bench-XXXXXX").string();
-  return mkdtemp(tmpl.data());
-}
-
 enum Variant { kNoLog, kAscLog, kTextLog, kSorted };
 
 void ReceiveChain(benchmark::State& state, Variant variant) {
-  const std::string dir = ScratchDir();
   ManualClock clock;
-  QuietUi ui;
   auto bus = VirtualBus::create();
-  AppOptions options;
-  options.configDir = dir;
-  options.lockDir = dir;
-  options.virtualBus = bus;
-  Application app(ui, clock, options);
-  app.startUp();
-  while (!app.running()) app.tick();
-  app.tick();
+  bench::RunningApp running(clock, bus);
+  Application& app = *running.app;
+  const std::string& dir = running.dir;
   // The trigger looks at every frame: give it patterns to match.
   TriggerSettings trigger;
   trigger.enableModule = 1;
@@ -65,8 +46,6 @@ void ReceiveChain(benchmark::State& state, Variant variant) {
     while ((handled = app.ProcessReceivedFrames(500)) > 0) frames += handled;
   }
   state.counters["frames/s"] = benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
-  app.shutDown(false);
-  std::filesystem::remove_all(dir);
 }
 
 void BM_ReceiveChainNoLog(benchmark::State& state) {
