@@ -31,7 +31,8 @@ struct TrcLayout {
   int version = 0;                 // major * 10 + minor: 10, 11, 12, 13, 20, 21
   std::array<char, 16> columns{};  // zero-terminated column letters
   int columnCount = 0;
-  // Version 1.0 has no type column; 1.x data rows carry a "typed" word (Rx, Tx, Warng, ...).
+  // In 1.x the type column holds the direction (Rx, Tx) or a status word (Warng, Error, ...);
+  // in 2.x the row kind (DT, FD, RR, ST, ...). Version 1.0 has no type column at all.
   bool typeIsDirection = false;
 };
 
