@@ -1,6 +1,7 @@
-// Vector ASCII frame lines: "time channel identifier Rx|Tx [d] length bytes...". Everything else a
-// Vector log holds (status and statistic lines, error frames, CAN FD lines, remote frames, comments)
-// does not fit this shape and is skipped.
+// Vector ASCII frame lines: "time channel identifier Rx|Tx [d] length bytes..." and remote requests
+// "time channel identifier Rx|Tx r [length]" (the form our logger writes them in). Everything else a
+// Vector log holds (status and statistic lines, error frames, CAN FD lines, comments) does not fit
+// this shape and is skipped.
 #include <string_view>
 
 #include "traffic/log_reader.h"
@@ -88,6 +89,26 @@ LineResult ParseVectorLine(std::string_view line, int radix, const NameLookup& l
 
   if (!(c.consumeWord("Rx") || c.consumeWord("Tx")) || !c.atBlank()) return LineResult::kSkip;
   c.skipBlanks();
+  CanFrame& f = out.frame;
+  if (c.peek() == 'r') {
+    ++c.p;
+    if (!c.atBlankOrEnd()) return LineResult::kSkip;
+    c.skipBlanks();
+    // An optional requested length; other tools append further words ("Length = ...") we ignore.
+    uint64_t requested = 0;
+    if (c.peek() >= '0' && c.peek() <= '9' &&
+        (!logscan::ParseUnsigned(c, 10, 3, requested, digits) || requested > 8 || !c.atBlankOrEnd())) {
+      return LineResult::kSkip;
+    }
+    f.clear();
+    f.id = id;
+    f.rtr = 1;
+    f.length = static_cast<uint8_t>(requested);
+    f.timestamp = logscan::TimestampMs(time);
+    out.time = time;
+    out.channel = static_cast<int>(channel);
+    return LineResult::kFrame;
+  }
   if (c.peek() == 'd') {
     ++c.p;
     if (!c.atBlank()) return LineResult::kSkip;
@@ -99,7 +120,6 @@ LineResult ParseVectorLine(std::string_view line, int radix, const NameLookup& l
     return LineResult::kSkip;
   }
 
-  CanFrame& f = out.frame;
   f.clear();
   for (uint64_t i = 0; i < length; ++i) {
     if (!c.atBlank()) return LineResult::kSkip;

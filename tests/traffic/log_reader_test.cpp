@@ -177,6 +177,22 @@ TEST(VectorLine, ReadsFrameFields) {
   EXPECT_EQ(Bytes(p.frame.frame), "0AC8FF");
 }
 
+TEST(VectorLine, RemoteRequestsWithAndWithoutLength) {
+  // Our logger writes remote requests this way, so that no reader takes them for data frames.
+  Parsed p = Vector("   2.510 2  100             Tx   r 3");
+  ASSERT_EQ(p.result, LineResult::kFrame);
+  EXPECT_EQ(p.frame.frame.rtr, 1);
+  EXPECT_EQ(p.frame.frame.length, 3);
+  EXPECT_EQ(Bytes(p.frame.frame), "000000");
+  EXPECT_EQ(p.frame.channel, 2);
+
+  p = Vector("2.51 1 18FEF100x Rx r");
+  ASSERT_EQ(p.result, LineResult::kFrame);
+  EXPECT_EQ(p.frame.frame.rtr, 1);
+  EXPECT_EQ(p.frame.frame.length, 0);
+  EXPECT_EQ(p.frame.frame.id, 0x18FEF100u | CanFrame::kExtended);
+}
+
 TEST(VectorLine, ExtendedByWidthValueOrMark) {
   struct Row {
     const char* id;
@@ -204,7 +220,8 @@ TEST(VectorLine, SkipsLinesThatAreNoClassicFrame) {
       "0.0 1 Start of measurement",
       "1.0 CAN 1 Status:chip status error active",
       "30.0 CANFD   1 Rx        300   1 0 8  8 11 c2 03 04 05 06 07 08",
-      "2.51 2 100 Tx r",                     // remote frames carry no length here
+      "2.51 2 100 Tx r 9",  // a remote request asks for at most 8 bytes
+      "2.51 2 100 Tx rr",
       "1.0 1 123 Rx d 9 1 2 3 4 5 6 7 8 9",  // more than 8 bytes
       "1.0 1 123 Rx d 4 1 2 3",              // bytes missing
       "1.0 1 123 Rx d 1 100",                // byte above FF

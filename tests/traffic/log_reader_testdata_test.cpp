@@ -49,14 +49,16 @@ const std::vector<LogFile>& Files() {
        3,
        0,
        {{0, 13.258199, 1, 0x180, "6A00000000000000"}, {2, 13.258907, 1, 0xF4, "8A1A0DF213000007"}}},
-      // Status, statistic, error, remote and CAN FD rows are skipped; J1939TP is an unknown name.
+      // Status, statistic, error and CAN FD rows are skipped; J1939TP is an unknown name; the three
+      // remote requests are read.
       {"asc/python-can_logfile.asc",
        LogForm::kVector,
-       10,
+       13,
        2,
-       {{0, 3.098426, 1, X | 0x18EBFF00, "01A00FA6603BD140"},
-        {4, 17.876708, 1, 0x6F9, "050C000000000000"},
-        {9, 20.248887, 2, X | 0x18EBFF00, "04004BFFFFFFFFFF"}}},
+       {{0, 2.510001, 2, 0x100, ""},
+        {3, 3.098426, 1, X | 0x18EBFF00, "01A00FA6603BD140"},
+        {7, 17.876708, 1, 0x6F9, "050C000000000000"},
+        {12, 20.248887, 2, X | 0x18EBFF00, "04004BFFFFFFFFFF"}}},
       {"asc/python-can_test_CanMessage.asc",
        LogForm::kVector,
        2,
@@ -64,7 +66,11 @@ const std::vector<LogFile>& Files() {
        {{0, 2.501, 2, 0xC8, "0908070605040302"}, {1, 17.876708, 1, 0x6F9, "050C000000000000"}}},
       {"asc/python-can_test_CanFdMessage.asc", LogForm::kVector, 0, 0, {}},
       {"asc/python-can_test_CanFdMessage64.asc", LogForm::kVector, 0, 0, {}},
-      {"asc/python-can_test_CanRemoteMessage.asc", LogForm::kVector, 0, 0, {}},
+      {"asc/python-can_test_CanRemoteMessage.asc",
+       LogForm::kVector,
+       3,
+       0,
+       {{0, 2.510001, 2, 0x100, ""}, {2, 2.584921, 4, 0x300, ""}}},
       {"asc/python-can_single_frame.asc", LogForm::kVector, 0, 0, {}},
       {"asc/vector_blf_test_CanMessage.asc",
        LogForm::kVector,
@@ -190,6 +196,9 @@ TEST_P(RealLog, ReplaysWithItsSpacing) {
   ASSERT_TRUE(player.OpenPlayerFile(PathOf(f)));
   PlayerOptions o;
   o.loopMode = false;
+  // Every channel of the sample files goes to a bus, so every frame read is replayed.
+  o.bus1Channels = {1, 3, 0, 0};
+  o.bus2Channels = {2, 4, 0, 0};
   ASSERT_TRUE(player.play(o));
   std::vector<LogFrame> frames;
   {
