@@ -26,6 +26,8 @@ void HeadlessUserInterface::trafficLine(bool /*transmitted*/, std::string_view l
 
 namespace {
 
+constexpr double kHeadlessPlayerStepMs = 1.0;
+
 // Waits waitMs unless a stop signal comes first; true on a signal.
 bool WaitForSignal(const sigset_t& signals, double waitMs) {
   if (waitMs < 0) waitMs = 0;
@@ -84,6 +86,9 @@ int RunHeadless(const CommandLine& commandLine, AppOptions options) {
       PlayerOptions o = app.player().options();
       o.loopMode = false;
       app.player().play(o);
+      // Without windows to serve, the player can be stepped every millisecond: each frame then
+      // leaves within about a millisecond of its due time instead of on a 5 ms grid.
+      app.player().setStepMs(kHeadlessPlayerStepMs);
       nextStepMs = clock.nowMs();
     }
     const bool stepping = playStarted && app.player().state() == PlayerState::kPlaying;
@@ -97,7 +102,7 @@ int RunHeadless(const CommandLine& commandLine, AppOptions options) {
     if (stepping && now >= nextStepMs) {
       app.PlayerTick();
       ui.flush();
-      nextStepMs += LogPlayer::kTickMs;
+      nextStepMs += kHeadlessPlayerStepMs;
       if (nextStepMs < now) nextStepMs = now;
     }
     now = clock.nowMs();

@@ -128,7 +128,7 @@ bool LogPlayer::PlayerTick() {
   double now = nowSec();
   if (state_ == PlayerState::kPlaying && reader_.isOpen()) {
     if (!pcStart_ || !pcLastSent_) pcStart_ = pcLastSent_ = now;
-    for (int pass = 0; pass < kFramesPerTick; ++pass) {
+    for (int pass = 0; pass < framesPerStep_; ++pass) {
       if (tFirst_ && tFrame_) lag_ = (*tFrame_ - *tFirst_) - (now - *pcStart_);
       double wait = 0.0;
       if (tLastSent_) {
@@ -176,7 +176,13 @@ bool LogPlayer::PlayerTick() {
       now = nowSec();
     }
   }
-  return ticks_ % kRefreshEveryTicks == 0;
+  return ticks_ % refreshEvery_ == 0;
+}
+
+void LogPlayer::setStepMs(double stepMs) {
+  if (!(stepMs > 0.0) || stepMs > kTickMs) stepMs = kTickMs;
+  framesPerStep_ = std::max(1, static_cast<int>(kFramesPerTick * stepMs / kTickMs + 0.5));
+  refreshEvery_ = std::max<uint64_t>(1, static_cast<uint64_t>(kRefreshEveryTicks * kTickMs / stepMs + 0.5));
 }
 
 void LogPlayer::StopPlayer() {

@@ -65,8 +65,13 @@ class LogPlayer {
   // Reads lines until one gives a frame that passes the exclusion list and maps to a bus; it
   // becomes the pending frame (frameTime() is its file time). False at the end of the file.
   bool ReadNextFrame();
-  // One timer step. True every 32nd call: time to refresh the window's bar and labels.
+  // One timer step. True every 32nd call (of 5 ms steps): time to refresh the window's bar and labels.
   bool PlayerTick();
+  // How often PlayerTick is called. A finer step sends each frame closer to its due time; the
+  // frames per step shrink with it, so bursts still go out at no more than 30 frames per 5 ms, and
+  // the window still refreshes every 160 ms.
+  void setStepMs(double stepMs);
+  int framesPerStep() const { return framesPerStep_; }
   // Stopped, file closed, window closed.
   void StopPlayer();
 
@@ -141,6 +146,8 @@ class LogPlayer {
   int pendingChannel_ = 0;
   std::optional<double> tFrame_, tFirst_, tLastSent_, pcStart_, pcLastSent_, pcDue_, lag_;
   uint64_t ticks_ = 0;
+  int framesPerStep_ = kFramesPerTick;
+  uint64_t refreshEvery_ = kRefreshEveryTicks;
 };
 
 // Texts of the player's dialogs and boxes.

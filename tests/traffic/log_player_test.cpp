@@ -105,6 +105,36 @@ TEST_F(PlayerTest, BurstsGoOutThirtyFramesPerTick) {
   EXPECT_EQ(perTick, (std::vector<int>{29, 30, 30, 11, 0, 0}));
 }
 
+TEST_F(PlayerTest, FinerStepsKeepTheSpacingWithinAStepAndTheBurstRate) {
+  player.setStepMs(1.0);
+  EXPECT_EQ(player.framesPerStep(), 6);
+  Open(VectorFile({10.0, 10.001, 10.003, 10.502, 10.502}));
+  for (int i = 0; i < 800; ++i) {
+    player.PlayerTick();
+    clock.advance(1.0);
+  }
+  ASSERT_EQ(sent.size(), 5u);
+  // Each frame leaves on the first step at or after its due time: at most one step late.
+  const double expected[] = {0, 1, 3, 502, 502};
+  for (size_t i = 0; i < 5; ++i) {
+    EXPECT_GE(sent[i].ms - sent[0].ms, expected[i] - 1e-6) << i;
+    EXPECT_LE(sent[i].ms - sent[0].ms, expected[i] + 1.0 + 1e-6) << i;
+  }
+
+  // A burst still leaves at 30 frames per 5 ms.
+  sent.clear();
+  Open(VectorFile(std::vector<double>(60, 1.0)));
+  int inFirstFiveMs = 0;
+  for (int i = 0; i < 5; ++i) {
+    const size_t before = sent.size();
+    player.PlayerTick();
+    inFirstFiveMs += static_cast<int>(sent.size() - before);
+    clock.advance(1.0);
+  }
+  EXPECT_LE(inFirstFiveMs, LogPlayer::kFramesPerTick);
+  EXPECT_GE(inFirstFiveMs, LogPlayer::kFramesPerTick - 1);
+}
+
 TEST_F(PlayerTest, LateReplayCatchesUpOnlyWithin200ms) {
   // 150 ms late: the schedule is kept and the overdue frames go out back to back.
   Open(VectorFile({0.0, 1.0, 1.05, 1.1, 2.0}));
