@@ -1,10 +1,14 @@
 #include "gui/main_window.h"
 
+#include <QCheckBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QLayout>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
@@ -276,6 +280,7 @@ void MainWindow::connectPanes() {
     rx_->setListType(app_.settings().display.rxListType);
   });
   connect(rx_->combinedAction(), &QAction::triggered, this, [this] { app_.toggleRxTxCombined(); });
+  connect(rx_->findAction(), &QAction::triggered, this, [this] { findInRxPane(); });
 
   // Tx pane: a single click on the title separates Rx and Tx, a click on the list type switches.
   connect(tx_->stopButton(), &QPushButton::clicked, this, [this] { app_.toggleTxStopped(); });
@@ -602,6 +607,35 @@ QStringList QtNameFilters(const std::string& windowsFilter) {
     filters << QStringLiteral("%1 (%2)").arg(description, patterns);
   }
   return filters;
+}
+
+void MainWindow::findInRxPane() {
+  QDialog dialog(this);
+  dialog.setWindowTitle(QStringLiteral("Find"));
+  auto* text = new QLineEdit(QString::fromStdString(app_.windowSettings().searchString), &dialog);
+  auto* wholeWord = new QCheckBox(QStringLiteral("Match &whole word only"), &dialog);
+  auto* matchCase = new QCheckBox(QStringLiteral("Match &case"), &dialog);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("&Find Next"));
+  connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  auto* layout = new QVBoxLayout(&dialog);
+  layout->addWidget(text);
+  layout->addWidget(wholeWord);
+  layout->addWidget(matchCase);
+  layout->addWidget(buttons);
+  text->selectAll();
+  if (dialog.exec() != QDialog::Accepted || text->text().isEmpty()) return;
+  findInRxPane(text->text(), wholeWord->isChecked(), matchCase->isChecked());
+}
+
+bool MainWindow::findInRxPane(const QString& text, bool wholeWord, bool matchCase) {
+  app_.windowSettings().searchString = text.toStdString();
+  if (rx_->findNext(text, wholeWord, matchCase, false)) return true;
+  const std::string question =
+      "Search string \"" + text.toStdString() + "\" not found." + "\r\n  Start new search at the top ?";
+  if (!app_.ui().askYesNo("Busprobe", question, true)) return false;
+  return rx_->findNext(text, wholeWord, matchCase, true);
 }
 
 void MainWindow::toggleZoom(QWidget* area) {

@@ -120,6 +120,11 @@ class MainWindow : public QMainWindow {
   // Commands of the menus and pop-ups that open windows or dialogs.
   void openSettings(const QString& tabCaption);
   void openTriggerWindow();
+  // "Find text in RX window...": asks for the text and options, then searches the Rx pane.
+  void findInRxPane();
+  // The search itself: the next hit after the selection; when there is none, offers to start again
+  // at the top. True when a line was selected.
+  bool findInRxPane(const QString& text, bool wholeWord, bool matchCase);
   void recordLogfile();
   void playLogfile();
   void stopPlayerAndRecorder();

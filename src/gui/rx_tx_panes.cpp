@@ -186,6 +186,7 @@ TrafficPane::TrafficPane(Kind kind, FrameList& list, QWidget* parent)
     historyAction_ = new QAction(QStringLiteral("History"), this);
     sortedAction_ = new QAction(QStringLiteral("Sorted by ID"), this);
     combinedAction_ = new QAction(QStringLiteral("Rx+Tx combined"), this);
+    findAction_ = new QAction(QStringLiteral("Find text in RX window..."), this);
     historyAction_->setCheckable(true);
     sortedAction_->setCheckable(true);
     combinedAction_->setCheckable(true);
@@ -287,8 +288,31 @@ void TrafficPane::showPopup(const QPoint& pos) {
     menu.addAction(historyAction_);
     menu.addAction(sortedAction_);
     menu.addAction(combinedAction_);
+    menu.addAction(findAction_);
   }
   menu.exec(view_->viewport()->mapToGlobal(pos));
+}
+
+bool TrafficPane::findNext(const QString& text, bool wholeWord, bool matchCase, bool fromTop) {
+  if (text.isEmpty()) return false;
+  const Qt::CaseSensitivity cs = matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
+  const auto isWordChar = [](QChar c) { return c.isLetterOrNumber() || c == QLatin1Char('_'); };
+  const int start = fromTop || !view_->currentIndex().isValid() ? 0 : view_->currentIndex().row() + 1;
+  for (int row = start; row < model_->rowCount(); ++row) {
+    const QString line = model_->rowText(row);
+    for (qsizetype at = line.indexOf(text, 0, cs); at >= 0; at = line.indexOf(text, at + 1, cs)) {
+      const qsizetype end = at + text.size();
+      if (wholeWord &&
+          ((at > 0 && isWordChar(line[at - 1])) || (end < line.size() && isWordChar(line[end])))) {
+        continue;
+      }
+      const QModelIndex index = model_->index(row);
+      view_->setCurrentIndex(index);
+      view_->scrollTo(index);
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace busprobe

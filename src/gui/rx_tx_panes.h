@@ -106,6 +106,10 @@ class TrafficPane : public QWidget {
   QAction* historyAction() const { return historyAction_; }
   QAction* sortedAction() const { return sortedAction_; }
   QAction* combinedAction() const { return combinedAction_; }
+  QAction* findAction() const { return findAction_; }
+  // Selects the next row after the current one (or from the top) that holds the text; false when
+  // there is none.
+  bool findNext(const QString& text, bool wholeWord, bool matchCase, bool fromTop);
 
   // The list-type label's text for a type value.
   static QString ListTypeText(int type);
@@ -130,6 +134,7 @@ class TrafficPane : public QWidget {
   QAction* historyAction_ = nullptr;
   QAction* sortedAction_ = nullptr;
   QAction* combinedAction_ = nullptr;
+  QAction* findAction_ = nullptr;
 };
 
 // Windows colour value (0x00BBGGRR) as a Qt colour.

@@ -307,3 +307,33 @@ TEST(FrameListModelTest, MirrorsEvictionAndRebuildOfTheList) {
 
 }  // namespace
 }  // namespace busprobe
+
+namespace busprobe {
+namespace {
+
+TEST_F(RxTxPanesTest, FindSelectsTheNextMatchingLineAfterTheSelection) {
+  app().settings().display.rxListType = kListHistory;
+  receive(0x123, {0xAB, 0xCD});
+  receive(0x456, {0x12, 0xAB});
+  receive(0x789, {0xAB});
+  session_.ticks(1);
+  TrafficPane* rx = window_->rxPane();
+  ASSERT_EQ(rx->model()->rowCount(), 3);
+
+  ASSERT_TRUE(rx->findNext(QStringLiteral("ab"), false, false, true));
+  EXPECT_EQ(rx->view()->currentIndex().row(), 0);
+  ASSERT_TRUE(rx->findNext(QStringLiteral("ab"), false, false, false));
+  EXPECT_EQ(rx->view()->currentIndex().row(), 1);
+  ASSERT_TRUE(rx->findNext(QStringLiteral("ab"), false, false, false));
+  EXPECT_EQ(rx->view()->currentIndex().row(), 2);
+  EXPECT_FALSE(rx->findNext(QStringLiteral("ab"), false, false, false)) << "nothing after the last hit";
+
+  EXPECT_FALSE(rx->findNext(QStringLiteral("ab"), false, true, true)) << "upper-case bytes only";
+  // "12" stands alone only as the data byte of 0x456; inside "00012..." time stamps it is no word.
+  ASSERT_TRUE(rx->findNext(QStringLiteral("12"), true, false, true));
+  EXPECT_EQ(rx->view()->currentIndex().row(), 1);
+  EXPECT_FALSE(rx->findNext(QString(), false, false, true));
+}
+
+}  // namespace
+}  // namespace busprobe
