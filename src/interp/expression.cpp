@@ -101,6 +101,25 @@ ScriptValue boolValue(bool b) {
   return ScriptValue::integer(b ? 1 : 0);
 }
 
+// The six comparisons, the same for integers and floats.
+template <typename T>
+bool compare(Op op, T a, T b) {
+  switch (op) {
+    case Op::Eq:
+      return a == b;
+    case Op::Ne:
+      return a != b;
+    case Op::Lt:
+      return a < b;
+    case Op::Le:
+      return a <= b;
+    case Op::Gt:
+      return a > b;
+    default:
+      return a >= b;
+  }
+}
+
 int combineIntegers(Op op, int32_t a, int32_t b, ScriptValue& out) {
   switch (op) {
     case Op::Add:
@@ -122,22 +141,12 @@ int combineIntegers(Op op, int32_t a, int32_t b, ScriptValue& out) {
       out = ScriptValue::integer(b == -1 ? 0 : a % b);
       return 0;
     case Op::Eq:
-      out = boolValue(a == b);
-      return 0;
     case Op::Ne:
-      out = boolValue(a != b);
-      return 0;
     case Op::Lt:
-      out = boolValue(a < b);
-      return 0;
     case Op::Le:
-      out = boolValue(a <= b);
-      return 0;
     case Op::Gt:
-      out = boolValue(a > b);
-      return 0;
     case Op::Ge:
-      out = boolValue(a >= b);
+      out = boolValue(compare(op, a, b));
       return 0;
     case Op::And:
       out = ScriptValue::integer(a & b);
@@ -190,22 +199,12 @@ int combineFloats(const OperatorInfo& info, const ScriptValue& va, const ScriptV
       out = ScriptValue::floating(std::fmod(a, b));
       return 0;
     case Op::Eq:
-      out = boolValue(a == b);
-      return 0;
     case Op::Ne:
-      out = boolValue(a != b);
-      return 0;
     case Op::Lt:
-      out = boolValue(a < b);
-      return 0;
     case Op::Le:
-      out = boolValue(a <= b);
-      return 0;
     case Op::Gt:
-      out = boolValue(a > b);
-      return 0;
     case Op::Ge:
-      out = boolValue(a >= b);
+      out = boolValue(compare(info.op, a, b));
       return 0;
     case Op::And:
       out = boolValue(a != 0.0 && b != 0.0);
