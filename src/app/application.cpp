@@ -7,6 +7,9 @@
 #include <filesystem>
 
 #include "app/config_file.h"
+#include "app/script_binding.h"
+#include "interp/script_commands.h"
+#include "interp/variable_file.h"
 
 namespace busprobe {
 
@@ -75,6 +78,10 @@ Application::Application(UserInterface& ui, Clock& clock, AppOptions options)
       [this](CanFrame& frame, int options) { return TransmitFrame(frame, static_cast<unsigned>(options)); });
 
   ucan_->setRelayTransmit([this](CanFrame& frame) { return TransmitFrame(frame); });
+
+  interpState_ = std::make_unique<InterpState>();
+  scriptBinding_ = std::make_unique<ScriptBinding>(*this);
+  program_ = std::make_unique<ScriptProgram>(*interpState_, *scriptBinding_);
 }
 
 Application::~Application() {
@@ -111,6 +118,7 @@ void Application::startUp() {
   trigger_->configure(settings_.trigger);
   trigger_->reset();
   refreshTrafficHeaders(true, true);
+  program_->setConfiguredTxDelayMs(settings_.interp.txDelay);
 
   step_ = kStepInit0;
   lastDecimalCheckMs_ = clock_.nowMs();
@@ -120,7 +128,7 @@ void Application::tick() {
   if (inTick_ || shutDown_) return;
   inTick_ = true;
   ++tickCount_;
-  const double now = ucan_->clockSeconds();
+  const double tickStartMs = clock_.nowMs();
 
   drainDeferredMessages();
   phase_ = (phase_ + 1) & 3;
@@ -128,7 +136,7 @@ void Application::tick() {
   if (step_ < kStepRunning) {
     runStartupStep();
   } else {
-    runningWork(now);
+    runningWork(tickStartMs);
   }
   inTick_ = false;
 }
@@ -152,6 +160,8 @@ void Application::runStartupStep() {
       windowSettings_.firstRun = 0;
       break;
     case kStepInit1:
+      interpState_->clearAll();
+      if (settings_.interp.saveVarValues != 0) LoadVariables(*interpState_, *scriptBinding_, variablesPath());
       if (instanceNumber() > 0) {
         messages_.PrintMessage("Warning: Multiple program instances running !");
         messages_.PrintMessage("         This may cause CAN DRIVER problems !");
@@ -207,7 +217,26 @@ void Application::printPendingCanError() {
   messages_.PrintCanMessage("%s", ucan_->takeLastError().c_str());
 }
 
-void Application::runningWork(double now) {
+void Application::runScriptSlice(double tickStartMs) {
+  program_->setConfiguredTxDelayMs(settings_.interp.txDelay);
+  if (program_->running()) {
+    scriptWasRunning_ = true;
+    program_->handleEvents();
+    program_->runSlice(tickStartMs * 0.001 + kTickSliceSec);
+  }
+  const bool running = program_->running();
+  if (scriptWasRunning_ && !running) {
+    ui_.scriptEnded(program_->stoppedByError() ? program_->lastErrorText() : std::string());
+  }
+  scriptWasRunning_ = running;
+}
+
+void Application::ScriptTimerTick() {
+  if (inTick_ || shutDown_ || !running() || !program_->running()) return;
+  program_->runSlice(clock_.nowMs() * 0.001 + kTimerSliceSec);
+}
+
+void Application::runningWork(double tickStartMs) {
   startupInProgress_ = false;
   // Remote-control mailbox: handled here once remote control exists.
 
@@ -219,11 +248,12 @@ void Application::runningWork(double now) {
   const int baud[2] = {settings_.bus[0].baudrate, settings_.bus[1].baudrate};
   statistics().ReportCanErrors(baud, traffic_->loopbackDropped());
   trigger_->tick();
+  scriptBinding_->tickTone();
 
   if (phase_ & 1) checkDecimalSeparator();
 
   ProcessReceivedFrames(kDefaultPumpLimit);
-  (void)now;
+  runScriptSlice(tickStartMs);
 
   refreshTrafficHeaders(phase_ == 1, phase_ == 3);
   if (phase_ > 0) ui_.refreshPhase(phase_);
@@ -358,6 +388,20 @@ void Application::ResetCanHardware() {
   ResetMessageCounters();
 }
 
+std::string Application::variablesPath() const {
+  return options_.configDir + "/current_vars.txt";
+}
+
+void Application::PrintVariables() {
+  for (const std::string& line : ListVariablesByName(*interpState_)) messages_.printText(line);
+}
+
+void Application::PrintCallStack() {
+  const std::vector<std::string> lines = program_->callStackListing();
+  if (lines.empty()) messages_.printText("CallStack is empty.");
+  for (const std::string& line : lines) messages_.printText(line);
+}
+
 void Application::setCommentProvider(TrafficPaths::CommentProvider provider) {
   traffic_->setCommentProvider(std::move(provider));
 }
@@ -393,12 +437,14 @@ int Application::ProcessReceivedFrames(int maxFrames) {
     historyHead_ = (historyHead_ + 1) & (kHistorySize - 1);
     if (historyCount_ < kHistorySize) ++historyCount_;
     newestFrameTime_ = frame.timestamp / 1000.0;
-    // The script's frame wait (wcan) comes here.
+    scriptBinding_->noteReceived(frame);
+    const bool endedWait = program_->offerFrame(frame);
     trigger_->TriggerOnFrame(&frame);
     traffic_->countReceived(frame);
     traffic_->showReceived(frame);
     // Then, in this order: SDO client and servers, LSS master, bootloader, text terminal, node
     // scanner, external listeners.
+    if (endedWait && program_->running()) program_->runSlice(clock_.nowMs() * 0.001 + kFrameSliceSec);
   }
   framesPumped_ += static_cast<uint64_t>(handled);
   inPump_ = false;
@@ -458,6 +504,11 @@ void Application::shutDown(bool save) {
       messages_.PrintMessage("%s", error.c_str());
       std::fprintf(stderr, "busprobe: %s\n", error.c_str());
     }
+  }
+
+  if (settings_.interp.saveVarValues != 0) {
+    ui_.noticeUpdate("saving VARIABLES ...");
+    SaveVariables(*interpState_, variablesPath());
   }
 
   ui_.noticeUpdate("closing child windows ...");

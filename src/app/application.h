@@ -21,6 +21,8 @@
 #include "can/message_queue.h"
 #include "can/ucan.h"
 #include "can/virtual_bus.h"
+#include "interp/script_program.h"
+#include "interp/script_value.h"
 #include "traffic/audio_output.h"
 #include "traffic/bus_statistics.h"
 #include "traffic/can_names.h"
@@ -60,6 +62,10 @@ class Application {
   static constexpr int kDefaultPumpLimit = 500;
   static constexpr uint32_t kLoopbackCapacity = TrafficPaths::kLoopbackCapacity;
   static constexpr double kTickMs = 50.0;
+  // Interpreter time per tick, and after a frame that ended a wcan wait.
+  static constexpr double kTickSliceSec = 0.04;
+  static constexpr double kFrameSliceSec = 0.03;
+  static constexpr double kTimerSliceSec = 0.001;
 
   Application(UserInterface& ui, Clock& clock, AppOptions options);
   ~Application();
@@ -146,6 +152,24 @@ class Application {
   // The CANopen explanation of frames in the Rx/Tx lines; empty until CANopen provides one.
   void setCommentProvider(TrafficPaths::CommentProvider provider);
 
+  // --- the script interpreter
+  InterpState& interpState() { return *interpState_; }
+  ScriptProgram& program() { return *program_; }
+  // Where the variables file lives: <configDir>/current_vars.txt.
+  std::string variablesPath() const;
+  // The editor changed the command file's text. The program reads its lines from the command file
+  // on every step, so there is nothing to refresh today.
+  void commandTextChanged() {}
+  // Between ticks (every millisecond headless, from the GUI's precise timer while a script runs):
+  // a 1 ms slice for the script, so a paced frame due in the gap between two tick slices leaves
+  // on time instead of with the next tick.
+  void ScriptTimerTick();
+  // Run the script in the command file from its top (the Run menu, headless --run).
+  void RunScript() { program_->run(); }
+  // "Show Variables ..." and "Show Call Stack ..." print into the messages window.
+  void PrintVariables();
+  void PrintCallStack();
+
   // --- recorder, player, trigger
   Logger& logger() { return *logger_; }
   CanNameTable& canNames() { return canNames_; }
@@ -160,7 +184,8 @@ class Application {
 
  private:
   void runStartupStep();
-  void runningWork(double nowSeconds);
+  void runningWork(double tickStartMs);
+  void runScriptSlice(double tickStartMs);
   void initInterface();
   void processArguments();
   void drainDeferredMessages();
@@ -201,6 +226,11 @@ class Application {
   std::unique_ptr<LogPlayer> player_;
   class LoggerSink;
   std::unique_ptr<LoggerSink> loggerSink_;
+  std::unique_ptr<InterpState> interpState_;
+  class ScriptBinding;
+  std::unique_ptr<ScriptBinding> scriptBinding_;
+  std::unique_ptr<ScriptProgram> program_;
+  bool scriptWasRunning_ = false;
   TrafficHeaders headers_;
   uint64_t notifiedModifications_[3] = {0, 0, 0};  // per list number, as last told to the panes
   bool waitLoopRunning_ = false;

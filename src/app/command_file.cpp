@@ -8,13 +8,25 @@
 
 namespace busprobe {
 
-namespace {
-int CountLines(const std::string& text) {
-  if (text.empty()) return 0;
-  int n = static_cast<int>(std::count(text.begin(), text.end(), '\n'));
-  return text.back() == '\n' ? n : n + 1;
+void CommandFile::indexLines() {
+  lineStarts_.clear();
+  if (!text_.empty()) lineStarts_.push_back(0);
+  for (std::size_t i = 0; i < text_.size(); ++i) {
+    if (text_[i] == '\n' && i + 1 < text_.size()) lineStarts_.push_back(i + 1);
+  }
+  lineCount_ = static_cast<int>(lineStarts_.size());
+  ++revision_;
 }
-}  // namespace
+
+bool CommandFile::line(int index, std::string_view& out) const {
+  if (index < 0 || index >= lineCount_) return false;
+  const std::size_t start = lineStarts_[static_cast<std::size_t>(index)];
+  std::size_t end = text_.find('\n', start);
+  if (end == std::string::npos) end = text_.size();
+  if (end > start && text_[end - 1] == '\r') --end;
+  out = std::string_view(text_).substr(start, end - start);
+  return true;
+}
 
 bool CommandFile::load(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -23,7 +35,7 @@ bool CommandFile::load(const std::string& path) {
   buf << in.rdbuf();
   text_ = buf.str();
   path_ = path;
-  lineCount_ = CountLines(text_);
+  indexLines();
   modified_ = false;
   return true;
 }
@@ -43,7 +55,7 @@ bool CommandFile::save(const std::string& path, std::string* error) {
 
 void CommandFile::setText(std::string text) {
   text_ = std::move(text);
-  lineCount_ = CountLines(text_);
+  indexLines();
   modified_ = true;
 }
 

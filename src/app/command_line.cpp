@@ -10,20 +10,17 @@
 
 namespace busprobe {
 
-namespace {
-// Options of the headless runner that later work brings; refused clearly until then.
-const char* const kNotYetAvailable[] = {"--run"};
-}  // namespace
-
 std::string CommandLineUsage() {
   return "Usage: busprobe [--headless] [--config-dir DIR] [--exit-after SECONDS] [--show-traffic]\n"
-         "                [--record LOGFILE] [--play LOGFILE] [FILE ...]\n"
+         "                [--record LOGFILE] [--play LOGFILE] [--run SCRIPT] [FILE ...]\n"
          "  --headless            run without windows; messages are printed on standard output\n"
          "  --config-dir DIR      where NVK_Busprobe.ini and the other settings files live\n"
          "  --exit-after SECONDS  shut down normally after that time (headless)\n"
          "  --show-traffic        also print every received and sent frame (headless)\n"
          "  --record LOGFILE      record the traffic into LOGFILE (.asc: Vector ASCII, else text)\n"
          "  --play LOGFILE        play LOGFILE to the bus once after start-up, then exit (headless)\n"
+         "  --run SCRIPT          run the script after start-up and exit when it ends (headless);\n"
+         "                        exit status 0 when it ran to its end or stop, 1 on an error\n"
          "  FILE                  *.bpr / *.txt: load into the command editor\n";
 }
 
@@ -60,13 +57,9 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out, std::
       if (!value("--record", out.recordFile)) return false;
     } else if (arg == "--play") {
       if (!value("--play", out.playFile)) return false;
+    } else if (arg == "--run") {
+      if (!value("--run", out.runFile)) return false;
     } else if (arg.size() > 1 && arg[0] == '-') {
-      for (const char* later : kNotYetAvailable) {
-        if (arg == later) {
-          error = "option " + arg + " is not available in this version of busprobe yet";
-          return false;
-        }
-      }
       error = "unknown option " + arg;
       return false;
     } else {
@@ -78,6 +71,7 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out, std::
     const char* headlessOnly = out.showTraffic           ? "--show-traffic"
                                : !out.recordFile.empty() ? "--record"
                                : !out.playFile.empty()   ? "--play"
+                               : !out.runFile.empty()    ? "--run"
                                                          : nullptr;
     if (headlessOnly) {
       error = std::string("option ") + headlessOnly + " needs --headless";

@@ -15,11 +15,11 @@ struct CommandLine {
   bool showTraffic = false;      // headless: every Rx and Tx line on standard output
   std::string recordFile;        // headless: record into this log file from start-up on
   std::string playFile;          // headless: play this log file once after start-up, then exit
+  std::string runFile;           // headless: run this script after start-up, exit when it ends
   std::vector<std::string> files;
 };
 
-// Returns false with a one-line error text for unknown options, missing values, and options that
-// this build does not offer yet.
+// Returns false with a one-line error text for unknown options and missing values.
 bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out, std::string& error);
 std::string CommandLineUsage();
 

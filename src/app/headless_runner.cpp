@@ -27,6 +27,7 @@ void HeadlessUserInterface::trafficLine(bool /*transmitted*/, std::string_view l
 namespace {
 
 constexpr double kHeadlessPlayerStepMs = 1.0;
+constexpr double kHeadlessScriptTimerMs = 1.0;
 
 // Waits waitMs unless a stop signal comes first; true on a signal.
 bool WaitForSignal(const sigset_t& signals, double waitMs) {
@@ -61,6 +62,8 @@ int RunHeadless(const CommandLine& commandLine, AppOptions options) {
   }
   const bool playing = !commandLine.playFile.empty();
   bool playStarted = false;
+  const bool scripting = !commandLine.runFile.empty();
+  bool scriptStarted = false;
 
   const double startMs = clock.nowMs();
   double nextTickMs = startMs;
@@ -91,6 +94,25 @@ int RunHeadless(const CommandLine& commandLine, AppOptions options) {
       app.player().setStepMs(kHeadlessPlayerStepMs);
       nextStepMs = clock.nowMs();
     }
+    if (scripting && !scriptStarted && app.running()) {
+      scriptStarted = true;
+      if (!app.commandFile().load(commandLine.runFile)) {
+        app.messages().PrintMessage("Could not read command file \"%s\" .", commandLine.runFile.c_str());
+        status = 1;
+        break;
+      }
+      app.RunScript();
+    }
+    if (scriptStarted && !app.program().running()) {
+      status = app.program().stoppedByError() ? 1 : 0;
+      app.tick();
+      ui.flush();
+      break;
+    }
+    if (scriptStarted) {
+      app.ScriptTimerTick();
+      ui.flush();
+    }
     const bool stepping = playStarted && app.player().state() == PlayerState::kPlaying;
     if (playStarted && !stepping) {
       // The file has been played: one more tick takes in the last echoes, then the run ends.
@@ -109,6 +131,7 @@ int RunHeadless(const CommandLine& commandLine, AppOptions options) {
     if (now >= exitAtMs) break;
     double wakeMs = std::min(nextTickMs, exitAtMs);
     if (stepping) wakeMs = std::min(wakeMs, nextStepMs);
+    if (scriptStarted) wakeMs = std::min(wakeMs, now + kHeadlessScriptTimerMs);
     if (WaitForSignal(stopSignals, wakeMs - now)) break;
   }
   app.shutDown(true);

@@ -1,7 +1,8 @@
 // Runs the application without windows: the same start-up, tick and shutdown; every messages-window
 // line is printed on standard output as it is written, and with --show-traffic every Rx and Tx
 // line too. --record opens the logger at start-up; --play plays a log file once after start-up,
-// stepping the player every 5 ms between ticks, and ends the run when the file has been played.
+// stepping the player every millisecond between ticks, and ends the run when the file has been
+// played. --run loads a script and runs it after start-up; the run ends with the script.
 // SIGINT and SIGTERM run the normal shutdown.
 #pragma once
 
@@ -30,8 +31,8 @@ class HeadlessUserInterface : public UserInterface {
 };
 
 // Blocks SIGINT/SIGTERM for the calling thread and runs until a signal, --exit-after, the end of
-// the --play file, or forever. Returns the process exit status: 1 when the --record or --play file
-// cannot be opened.
+// the --play file, the end of the --run script, or forever. Returns the process exit status: 1 when
+// the --record, --play or --run file cannot be opened or the script stopped with an error.
 int RunHeadless(const CommandLine& commandLine, AppOptions options);
 
 }  // namespace busprobe

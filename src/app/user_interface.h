@@ -62,6 +62,13 @@ class UserInterface {
   virtual void noticeUpdate(const std::string& /*secondLine*/) {}
   virtual void noticeHide() {}
 
+  // --- the script program
+  // The editor should scroll to this 0-based line (breakpoint reached, single step, user stop).
+  virtual void scriptShowLine(int /*line*/) {}
+  // A run ended (end of text, stop, error, breakpoint): the editor shows the final line and its
+  // markers, the Run menu its captions. `errorText` is empty unless it stopped with a message.
+  virtual void scriptEnded(const std::string& /*errorText*/) {}
+
   // Lets windows repaint while a core loop waits for the bus; a no-op headless.
   virtual void processEvents() {}
 };

@@ -531,7 +531,12 @@ ScriptValue ExpressionEvaluator::factor(ScriptCursor& c, int radix) {
   // 1. parentheses
   if (c.peek() == '(') {
     ++c.pos;
+    // A parenthesised item of a data-byte list is an expression the user wrote on purpose: it may
+    // name variables, which bare hex bytes may not.
+    const bool noLookup = c.noVariableLookup;
+    c.noVariableLookup = false;
     const ScriptValue v = expression(c);
+    c.noVariableLookup = noLookup;
     if (c.error != 0) return v;
     skipBlanks(c);
     if (!consume(c, ")")) {

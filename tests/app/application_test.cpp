@@ -211,7 +211,8 @@ TEST_F(ApplicationTest, ShutdownWritesTheConfigurationUnlessTold) {
     EXPECT_FALSE(a.app->ucan().ready());
     EXPECT_EQ(a.ui.notices,
               (std::vector<std::string>{"this may be TERRIBLY slow due to some stupid antivirus software ...",
-                                        "saving USER data ...", "closing child windows ...",
+                                        "saving USER data ...", "saving VARIABLES ...",
+                                        "closing child windows ...",
                                         "saving machine-dependent settings ...", "closing CAN ...",
                                         "cleaning up ..."}));
   }

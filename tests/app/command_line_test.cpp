@@ -21,12 +21,14 @@ TEST(CommandLine, TakesHeadlessOptionsAndFiles) {
   EXPECT_EQ(cl.files, (std::vector<std::string>{"a.bpr", "b.HEX"}));
 }
 
-TEST(CommandLine, RefusesUnknownMissingAndNotYetAvailableOptions) {
+TEST(CommandLine, RefusesUnknownAndMissingOptions) {
   CommandLine cl;
   std::string error;
   EXPECT_FALSE(Parse({"--run", "x.bpr"}, cl, error));
-  EXPECT_NE(error.find("--run"), std::string::npos);
-  EXPECT_NE(error.find("not available"), std::string::npos);
+  EXPECT_NE(error.find("--run needs --headless"), std::string::npos);
+  EXPECT_FALSE(Parse({"--headless", "--run"}, cl, error));
+  ASSERT_TRUE(Parse({"--headless", "--run", "x.bpr"}, cl, error));
+  EXPECT_EQ(cl.runFile, "x.bpr");
   EXPECT_FALSE(Parse({"--bogus"}, cl, error));
   EXPECT_NE(error.find("unknown option --bogus"), std::string::npos);
   EXPECT_FALSE(Parse({"--config-dir"}, cl, error));

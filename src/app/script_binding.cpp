@@ -1,0 +1,194 @@
+#include "app/script_binding.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "interp/script_lex.h"
+
+namespace busprobe {
+
+namespace {
+// The id index forgets identifiers that have left the history once it holds this many, so a flood
+// of distinct extended identifiers cannot grow it without bound.
+constexpr std::size_t kIdIndexLimit = 4 * Application::kHistorySize;
+}  // namespace
+
+Application::ScriptBinding::ScriptBinding(Application& app) : app_(app), tone_(app.audio_.get()) {}
+
+void Application::ScriptBinding::noteReceived(const CanFrame& frame) {
+  IdEntry& e = byId_[frame.id];
+  e.sequence = received_++;
+  ++e.count;
+  if (byId_.size() > kIdIndexLimit) {
+    for (auto it = byId_.begin(); it != byId_.end();) {
+      it = historyFrameBySequence(it->second.sequence) == nullptr ? byId_.erase(it) : std::next(it);
+    }
+  }
+}
+
+const CanFrame* Application::ScriptBinding::historyFrameBySequence(uint64_t sequence) const {
+  if (sequence >= received_) return nullptr;
+  const uint64_t back = received_ - 1 - sequence;
+  if (back >= app_.historyCount_) return nullptr;
+  return &app_.historyFrame(static_cast<size_t>(back));
+}
+
+double Application::ScriptBinding::nowMs() const {
+  return app_.clock_.nowMs();
+}
+
+void Application::ScriptBinding::message(std::string_view text) {
+  app_.messages_.printText(text);
+}
+
+int Application::ScriptBinding::busComponent(int bus, std::string_view component, ScriptValue& out) {
+  BusStatistics& stats = app_.statistics();
+  if (component == "baudrate") {
+    int kbits = 0;
+    std::lock_guard<std::recursive_mutex> lock(app_.ucan_->lock());
+    if (!app_.ucan_->UCAN_GetBaudrate(bus, &kbits)) return kErrFunctionFailed;
+    out = ScriptValue::integer(kbits);
+  } else if (component == "nErrorFrames") {
+    out = ScriptValue::integer(stats.errorFrames(bus));
+  } else if (component == "nRxFrames") {
+    out = ScriptValue::integer(stats.received(bus));
+  } else if (component == "nTxFrames") {
+    out = ScriptValue::integer(stats.sent(bus));
+  } else if (component == "reset") {
+    out = ScriptValue::integer(resetController() ? 1 : 0);
+    if (out.i == 0) message("Error: Could not reset CAN controller !");
+  } else if (component == "testDuration_sec") {
+    out = ScriptValue::floating(app_.ucan_->clockSeconds() - stats.startTime());
+  } else {
+    return kErrUnknownComponent;
+  }
+  return 0;
+}
+
+int Application::ScriptBinding::externalFactor(std::string_view name, ScriptCursor& cursor, ScriptValue& out) {
+  if (name == "freeze") {
+    out = ScriptValue::integer(app_.display().rxDisplayStopped ? 1 : 0);
+    setReceiveDisplayFrozen(true);
+    return 0;
+  }
+  if (name == "cursor") {
+    // No user screen yet: its text cursor stands at the origin.
+    if (lex::consumeWord(cursor, ".x") || lex::consumeWord(cursor, ".y")) {
+      out = ScriptValue::integer(0);
+    } else {
+      out = ScriptValue::integer(-1);
+    }
+    return 0;
+  }
+  return kErrNotImplemented;
+}
+
+bool Application::ScriptBinding::findReceivedFrame(uint32_t id, double referenceTimeSec, CanFrame& out) {
+  const auto it = byId_.find(id);
+  if (it == byId_.end()) return false;
+  const CanFrame* f = historyFrameBySequence(it->second.sequence);
+  if (f == nullptr || f->id != id) return false;
+  if (referenceTimeSec != 0 && f->timestamp * 0.001 < referenceTimeSec) return false;
+  out = *f;
+  return true;
+}
+
+int32_t Application::ScriptBinding::receivedCount(uint32_t id) {
+  const auto it = byId_.find(id);
+  return it == byId_.end() ? 0 : it->second.count;
+}
+
+int Application::ScriptBinding::lineCount() {
+  return app_.commandFile_.lineCount();
+}
+
+bool Application::ScriptBinding::readLine(int index, std::string_view& out) {
+  if (!app_.commandFile_.line(index, out)) return false;
+  if (out.size() > kMaxScriptLineChars) out = out.substr(0, kMaxScriptLineChars);
+  return true;
+}
+
+void Application::ScriptBinding::sleepMs(double ms) {
+  app_.clock_.sleepMs(ms);
+}
+
+void Application::ScriptBinding::waitUntilMs(double targetMs) {
+  app_.clock_.waitUntilMs(targetMs);
+}
+
+void Application::ScriptBinding::printOutput(std::string_view text) {
+  app_.messages_.printText(text);
+}
+
+bool Application::ScriptBinding::transmit(CanFrame& frame) {
+  return app_.TransmitFrame(frame);
+}
+
+bool Application::ScriptBinding::resetController() {
+  const CanBusSettings& b = app_.settings_.bus[0];
+  std::lock_guard<std::recursive_mutex> lock(app_.ucan_->lock());
+  const bool ok = app_.ucan_->initController(0, b.baudrate, 2, 0, b.flexDataRate);
+  if (ok) app_.ucan_->setReceiveFilter(0, 0, 0);
+  app_.printPendingCanError();
+  return ok;
+}
+
+bool Application::ScriptBinding::findReceivedSince(const FrameWaitPattern& pattern, double sinceSec,
+                                                   CanFrame& out) {
+  // Newest to oldest while the frames are recent enough; the oldest match is the one that would
+  // have ended the wait first.
+  bool found = false;
+  for (size_t back = 0; back < app_.historyCount_; ++back) {
+    const CanFrame& f = app_.historyFrame(back);
+    if (f.timestamp * 0.001 < sinceSec) break;
+    if (pattern.matches(f)) {
+      out = f;
+      found = true;
+    }
+  }
+  return found;
+}
+
+void Application::ScriptBinding::setIdsShownAsText(const int32_t ids[4]) {
+  for (int k = 0; k < 4; ++k) app_.settings_.display.showIdAsText[static_cast<size_t>(k)] = ids[k];
+}
+
+void Application::ScriptBinding::setReceiveDisplayFrozen(bool frozen) {
+  app_.display().rxDisplayStopped = frozen;
+  app_.refreshTrafficHeaders(true, false);
+}
+
+void Application::ScriptBinding::resetStatistics() {
+  app_.ResetMessageCounters();
+}
+
+void Application::ScriptBinding::playSound(double freqHz, int durationMs, int modulation) {
+  if (app_.settings_.interp.soundEnabled == 0) return;
+  tone_.play(static_cast<int>(freqHz), durationMs, modulation);
+}
+
+int Application::ScriptBinding::extensionCommand(std::string_view word, ScriptCursor& cursor, std::string& text) {
+  if (word == "ClearScreen") {
+    // Modes 1..3 clear the traffic panes and the messages window; 0 is the user screen, which
+    // this version does not have, so there is nothing to clear.
+    int32_t mode = 0;
+    lex::skipBlanks(cursor);
+    if (lex::consume(cursor, "(")) {
+      lex::skipBlanks(cursor);
+      if (cursor.peek() != ')' && app_.program_->evaluator().evaluateInt(cursor, mode) != 0) return cursor.error;
+      lex::skipBlanks(cursor);
+      lex::consume(cursor, ")");
+    }
+    if (mode == 1) app_.EraseList(TrafficPaths::kRxList);
+    if (mode == 2) app_.EraseList(TrafficPaths::kTxList);
+    if (mode == 3) app_.EraseList(4);
+    return 0;
+  }
+  return ScriptHost::extensionCommand(word, cursor, text);
+}
+
+void Application::ScriptBinding::showProgramLine(int line) {
+  app_.ui_.scriptShowLine(line);
+}
+
+}  // namespace busprobe

@@ -1,0 +1,59 @@
+// The script program's view of the application: program lines from the command file, the clock,
+// the send path, the receive history (indexed by identifier, so canrx does not scan 4096 frames),
+// bus counters, display switches and the messages window.
+#pragma once
+
+#include <unordered_map>
+
+#include "app/application.h"
+#include "traffic/audio_output.h"
+
+namespace busprobe {
+
+class Application::ScriptBinding final : public ScriptHost {
+ public:
+  explicit ScriptBinding(Application& app);
+
+  // The receive pump hands over every frame it appends to the history, in order.
+  void noteReceived(const CanFrame& frame);
+  // The sound command's tone sweep, stepped by the tick.
+  void tickTone() { tone_.tick(); }
+
+  // ScriptEnvironment
+  double nowMs() const override;
+  void message(std::string_view text) override;
+  int busComponent(int bus, std::string_view component, ScriptValue& out) override;
+  int externalFactor(std::string_view name, ScriptCursor& cursor, ScriptValue& out) override;
+  bool findReceivedFrame(uint32_t id, double referenceTimeSec, CanFrame& out) override;
+  int32_t receivedCount(uint32_t id) override;
+
+  // ScriptHost
+  int lineCount() override;
+  bool readLine(int index, std::string_view& out) override;
+  void sleepMs(double ms) override;
+  void waitUntilMs(double targetMs) override;
+  void printOutput(std::string_view text) override;
+  bool transmit(CanFrame& frame) override;
+  bool resetController() override;
+  bool findReceivedSince(const FrameWaitPattern& pattern, double sinceSec, CanFrame& out) override;
+  void setIdsShownAsText(const int32_t ids[4]) override;
+  void setReceiveDisplayFrozen(bool frozen) override;
+  void resetStatistics() override;
+  void playSound(double freqHz, int durationMs, int modulation) override;
+  int extensionCommand(std::string_view word, ScriptCursor& cursor, std::string& message) override;
+  void showProgramLine(int line) override;
+
+ private:
+  struct IdEntry {
+    uint64_t sequence = 0;  // number of the newest frame with this id word
+    int32_t count = 0;
+  };
+  const CanFrame* historyFrameBySequence(uint64_t sequence) const;
+
+  Application& app_;
+  std::unordered_map<uint32_t, IdEntry> byId_;
+  uint64_t received_ = 0;  // frames noted so far; the next one gets this sequence number
+  TonePlayer tone_;
+};
+
+}  // namespace busprobe
