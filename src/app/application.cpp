@@ -233,7 +233,7 @@ void Application::runScriptSlice(double tickStartMs) {
 
 void Application::ScriptTimerTick() {
   if (inTick_ || shutDown_ || !running() || !program_->running()) return;
-  program_->runSlice(clock_.nowMs() * 0.001 + kTimerSliceSec);
+  program_->runTimerSlice();
 }
 
 void Application::runningWork(double tickStartMs) {

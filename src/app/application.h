@@ -65,7 +65,6 @@ class Application {
   // Interpreter time per tick, and after a frame that ended a wcan wait.
   static constexpr double kTickSliceSec = 0.04;
   static constexpr double kFrameSliceSec = 0.03;
-  static constexpr double kTimerSliceSec = 0.001;
 
   Application(UserInterface& ui, Clock& clock, AppOptions options);
   ~Application();

@@ -90,6 +90,14 @@ void GuiUserInterface::noticeHide() {
   if (notice_) notice_->hide();
 }
 
+void GuiUserInterface::scriptShowLine(int line) {
+  if (window_) window_->scriptShowLine(line);
+}
+
+void GuiUserInterface::scriptEnded(const std::string& errorText) {
+  if (window_) window_->scriptEnded(errorText);
+}
+
 void GuiUserInterface::processEvents() {
   QCoreApplication::processEvents();
 }

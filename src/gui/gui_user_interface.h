@@ -46,6 +46,9 @@ class GuiUserInterface : public UserInterface {
   void noticeUpdate(const std::string& secondLine) override;
   void noticeHide() override;
 
+  void scriptShowLine(int line) override;
+  void scriptEnded(const std::string& errorText) override;
+
   void processEvents() override;
 
   // Null until the closing notice was first shown.

@@ -5,7 +5,7 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
-#include <QFontDatabase>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLayout>
 #include <QLineEdit>
@@ -22,67 +22,6 @@
 #include "gui/gui_user_interface.h"
 
 namespace busprobe {
-
-namespace {
-QLabel* MakeTitle(const QString& text, QWidget* parent) {
-  auto* label = new QLabel(text, parent);
-  label->setContentsMargins(2, 0, 2, 0);
-  return label;
-}
-
-QPlainTextEdit* MakeTextArea(const QString& name, bool readOnly, QWidget* parent) {
-  auto* editor = new QPlainTextEdit(parent);
-  editor->setObjectName(name);
-  editor->setReadOnly(readOnly);
-  editor->setLineWrapMode(QPlainTextEdit::NoWrap);
-  editor->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-  if (readOnly) editor->setUndoRedoEnabled(false);
-  return editor;
-}
-
-void StackTitleAndText(QWidget* pane, QLabel* title, QPlainTextEdit* editor) {
-  auto* layout = new QVBoxLayout(pane);
-  layout->setContentsMargins(0, 0, 0, 0);
-  layout->setSpacing(2);
-  layout->addWidget(title);
-  layout->addWidget(editor, 1);
-}
-}  // namespace
-
-CommandPane::CommandPane(CommandFile& file, QWidget* parent)
-    : QWidget(parent),
-      file_(file),
-      title_(MakeTitle(QString(), this)),
-      editor_(MakeTextArea(QStringLiteral("RichEd_Command"), false, this)) {
-  StackTitleAndText(this, title_, editor_);
-  connect(editor_, &QPlainTextEdit::textChanged, this, &CommandPane::takeEdit);
-  showFile();
-}
-
-void CommandPane::showFile() {
-  QString shown = CoreTextToQt(file_.text(), &latin1_);
-  // The editor keeps bare line feeds; a file written with CR LF gets them back on every edit.
-  crlf_ = shown.contains(QStringLiteral("\r\n"));
-  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  loading_ = true;
-  editor_->setPlainText(shown);
-  loading_ = false;
-  refreshTitle();
-}
-
-void CommandPane::refreshTitle() {
-  QString title = file_.path().empty() ? QStringLiteral("Command window") : CoreTextToQt(file_.path());
-  if (file_.modified()) title += QStringLiteral("  (modified)");
-  if (title_->text() != title) title_->setText(title);
-}
-
-void CommandPane::takeEdit() {
-  if (loading_) return;
-  QString text = editor_->toPlainText();
-  if (crlf_) text.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
-  file_.setText(latin1_ ? text.toLatin1().toStdString() : text.toStdString());
-  refreshTitle();
-}
 
 MainWindow::MainWindow(Application& app, QWidget* parent)
     : QMainWindow(parent),
@@ -101,7 +40,8 @@ MainWindow::MainWindow(Application& app, QWidget* parent)
   hSplit_->addWidget(rx_);
   hSplit_->addWidget(tx_);
 
-  command_ = new CommandPane(app_.commandFile(), vSplit_);
+  command_ = new CommandPane(app_.commandFile(), app_.windowSettings(), vSplit_);
+  command_->attachProgram(&app_.program());
   messages_ = new MessagesPane(app_.messages(), vSplit_);
   vSplit_->setObjectName(QStringLiteral("Split_Main"));
   vSplit_->addWidget(hSplit_);
@@ -123,9 +63,19 @@ MainWindow::MainWindow(Application& app, QWidget* parent)
   buildMenus();
   connectPanes();
   connect(messages_, &MessagesPane::zoomRequested, this, [this] { toggleZoom(messages_); });
+  connect(messages_->variablesAction(), &QAction::triggered, this, [this] { app_.PrintVariables(); });
+  // Every edit reaches the program, which reads its lines from the document.
+  connect(command_, &CommandPane::edited, this, [this] { app_.commandTextChanged(); });
+  connect(command_->zoomAction(), &QAction::triggered, this, [this] { toggleZoom(command_); });
+  connect(command_->findAction(), &QAction::triggered, this, [this] { findInCommandWindow(); });
 
   timer_.setInterval(kTickMs);
   connect(&timer_, &QTimer::timeout, this, &MainWindow::tick);
+  scriptTimer_.setInterval(1);
+  scriptTimer_.setTimerType(Qt::PreciseTimer);
+  connect(&scriptTimer_, &QTimer::timeout, this, [this] {
+    if (!inTick_ && !closed_) app_.ScriptTimerTick();
+  });
 
   applyDisplaySettings();
   // Whatever the core holds already (lists, header texts) is shown from the start.
@@ -141,6 +91,7 @@ void MainWindow::buildMenus() {
   buildFileMenu();
   buildSettingsMenu();
   buildViewMenu();
+  buildRunMenu();
   buildMessagesMenu();
 
   pauseAction_ = menuBar()->addAction(QStringLiteral("&Pause !"));
@@ -155,6 +106,26 @@ void MainWindow::buildMenus() {
 
 void MainWindow::buildFileMenu() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+  QAction* load = file->addAction(QStringLiteral("&Load Command File"));
+  load->setObjectName(QStringLiteral("MI_LoadCommandFile"));
+  connect(load, &QAction::triggered, this, [this] { loadCommandFile(); });
+  QAction* save = file->addAction(QStringLiteral("&Save Command File"));
+  save->setObjectName(QStringLiteral("MI_SaveCommandFile"));
+  connect(save, &QAction::triggered, this, [this] { saveCommandFile(); });
+  recentMenu_ = file->addMenu(QStringLiteral("&Recent files ..."));
+  recentMenu_->setObjectName(QStringLiteral("MI_RecentFiles"));
+  for (size_t i = 0; i < recentActions_.size(); ++i) {
+    QAction* recent = recentMenu_->addAction(QString());
+    recent->setObjectName(QStringLiteral("MI_RecentFile%1").arg(i));
+    connect(recent, &QAction::triggered, this, [this, i] {
+      // The list may have changed since the caption was made; the entry is read when chosen.
+      const std::string& path = app_.windowSettings().recentFiles[i];
+      if (!path.empty()) loadCommandFile(CoreTextToQt(path));
+    });
+    recentActions_[i] = recent;
+  }
+  connect(recentMenu_, &QMenu::aboutToShow, this, &MainWindow::refreshFileMenu);
+  file->addSeparator();
   QAction* play = file->addAction(QStringLiteral("&Play CAN-Logfile"));
   play->setObjectName(QStringLiteral("MI_PlayLogfile"));
   connect(play, &QAction::triggered, this, &MainWindow::playLogfile);
@@ -219,6 +190,80 @@ void MainWindow::buildViewMenu() {
   connect(view, &QMenu::aboutToShow, this,
           [this] { combinedAction_->setChecked(app_.settings().display.rxTxCombined); });
   combinedAction_->setChecked(app_.settings().display.rxTxCombined);
+  QAction* variables = view->addAction(QStringLiteral("Show Variables in the 'Messages'  list"));
+  variables->setObjectName(QStringLiteral("MI_ShowVariables"));
+  connect(variables, &QAction::triggered, this, [this] { app_.PrintVariables(); });
+}
+
+void MainWindow::buildRunMenu() {
+  runMenu_ = menuBar()->addMenu(QStringLiteral("&Run"));
+  const auto add = [this](const char* caption, const char* name, auto&& handler) {
+    QAction* action = runMenu_->addAction(QString::fromLatin1(caption));
+    action->setObjectName(QString::fromLatin1(name));
+    connect(action, &QAction::triggered, this, handler);
+    return action;
+  };
+  add("&Run/Stop command program", "MI_RunStop", [this] {
+    if (app_.program().running()) {
+      app_.program().stop();
+      command_->refreshRunState();
+    } else {
+      runControl([](ScriptProgram& p, int) { p.run(); });
+    }
+  });
+  add("Run from Cursor", "MI_RunFromCursor",
+      [this] { runControl([](ScriptProgram& p, int caret) { p.runFromCursor(caret); }); });
+  labelMenu_ = runMenu_->addMenu(QStringLiteral("Run from Label"));
+  labelMenu_->setObjectName(QStringLiteral("MI_RunFromLabel"));
+  singleStepAction_ = add("&Single Step", "MI_SingleStep",
+                          [this] { runControl([](ScriptProgram& p, int) { p.singleStep(); }); });
+  add("Single Step from Cursor", "MI_SingleStepFromCursor",
+      [this] { runControl([](ScriptProgram& p, int caret) { p.singleStepFromCursor(caret); }); });
+  add("&Continue", "MI_Continue",
+      [this] { runControl([](ScriptProgram& p, int caret) { p.continueRun(caret); }); });
+  add("this &Line again", "MI_LineAgain", [this] {
+    app_.program().executeTextOnce(command_->caretLineText());
+    command_->refreshRunState();
+  });
+  runMenu_->addSeparator();
+  add("Forget Execution History (blue 'been-here' markers)", "MI_ForgetHistory", [this] {
+    app_.program().markers().forgetHistory();
+    command_->editor()->redrawMargin();
+  });
+  add("Kill All Breakpoints (in the test script)", "MI_KillBreakpoints", [this] {
+    app_.program().markers().killBreakpoints();
+    command_->editor()->redrawMargin();
+  });
+  scrollToCurrentAction_ = add("Scroll to current instruction", "MI_ScrollToCurrent",
+                               [this] { command_->showProgramLine(app_.program().programCounter()); });
+  add("Show Call Stack in the 'Messages'  list", "MI_ShowCallStack", [this] { app_.PrintCallStack(); });
+  connect(runMenu_, &QMenu::aboutToShow, this, &MainWindow::refreshRunMenu);
+  connect(labelMenu_, &QMenu::aboutToShow, this, &MainWindow::refreshRunMenu);
+  refreshRunMenu();
+}
+
+void MainWindow::refreshRunMenu() {
+  const QString line = QString::number(app_.program().programCounter() + 1);
+  singleStepAction_->setText(QStringLiteral("&Single Step line ") + line);
+  scrollToCurrentAction_->setText(QStringLiteral("Scroll to current instruction (line ") + line +
+                                  QLatin1Char(')'));
+  // The script may have changed since the menu was last open; its labels are read again.
+  labelMenu_->clear();
+  for (const std::string& label : app_.program().labels()) {
+    QString caption = CoreTextToQt(label);
+    // Labels are names; an "&" could only come from a broken line and must not become a shortcut.
+    caption.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    QAction* action = labelMenu_->addAction(caption);
+    connect(action, &QAction::triggered, this,
+            [this, label] { runControl([&label](ScriptProgram& p, int) { p.runFromLabel(label); }); });
+  }
+  labelMenu_->menuAction()->setEnabled(!labelMenu_->isEmpty());
+}
+
+void MainWindow::runControl(const std::function<void(ScriptProgram&, int caretLine)>& command) {
+  command_->runStarting();
+  command(app_.program(), command_->editor()->caretLine());
+  command_->refreshRunState();
 }
 
 void MainWindow::buildMessagesMenu() {
@@ -369,6 +414,15 @@ void MainWindow::tick() {
   inTick_ = true;
   app_.tick();
   syncPlayerWindow();
+  command_->refreshRunState();
+  const bool scriptRunning = app_.program().running();
+  if (scriptRunning != scriptTimer_.isActive()) {
+    if (scriptRunning) {
+      scriptTimer_.start();
+    } else {
+      scriptTimer_.stop();
+    }
+  }
   inTick_ = false;
   if (closePending_) {
     closePending_ = false;
@@ -385,7 +439,10 @@ void MainWindow::showCommandFile() {
 }
 
 void MainWindow::refreshPhase(int phase) {
-  if (phase == 2) command_->refreshTitle();
+  if (phase == 2) {
+    command_->refreshTitle();
+    command_->refreshRunState();
+  }
   messages_->refreshTitle();
   // A log file opened by a script or the command line brings its player window up too.
   syncPlayerWindow();
@@ -584,6 +641,102 @@ void MainWindow::refreshFileMenu() {
   const QString caption =
       CoreTextToQt(LoggerStatusCaption(app_.logger(), static_cast<int>(app_.player().state())));
   if (loggerStatus_->text() != caption) loggerStatus_->setText(caption);
+  const std::array<std::string, 5>& recent = app_.windowSettings().recentFiles;
+  for (size_t i = 0; i < recentActions_.size(); ++i) {
+    // The path is data, not a caption: its "&" must not become a shortcut.
+    QString path = CoreTextToQt(recent[i]);
+    path.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    recentActions_[i]->setText(QStringLiteral("&%1  %2").arg(i).arg(path));
+    recentActions_[i]->setVisible(!recent[i].empty());
+  }
+}
+
+void AddRecentFile(std::array<std::string, 5>& recentFiles, const std::string& path) {
+  if (path.empty()) return;
+  const QString wanted = CoreTextToQt(path);
+  for (const std::string& known : recentFiles)
+    if (QString::compare(CoreTextToQt(known), wanted, Qt::CaseInsensitive) == 0) return;
+  std::move_backward(recentFiles.begin(), recentFiles.end() - 1, recentFiles.end());
+  recentFiles[0] = path;
+}
+
+bool MainWindow::askToKeepEditedScript() {
+  // As at closing: an edited script is offered for saving under its name before it is replaced.
+  CommandFile& file = app_.commandFile();
+  if (!file.modified() || file.path().empty()) return true;
+  const std::string question = "Command window may have been changed :\n\n  " + file.path() +
+                               "\n\nSave the modified file under this name before loading another ?";
+  if (!app_.ui().askYesNo("Busprobe", question, false)) return true;
+  std::string error;
+  if (file.save(file.path(), &error)) return true;
+  // Replacing the text now would lose the edits the user just asked to keep.
+  app_.messages().PrintMessage("%s", error.c_str());
+  app_.ui().showMessageBox("Busprobe", error);
+  return false;
+}
+
+void MainWindow::rememberCommandFile(const std::string& path) {
+  app_.settings().currFile = path;
+  AddRecentFile(app_.windowSettings().recentFiles, path);
+  refreshFileMenu();
+}
+
+bool MainWindow::loadCommandFile() {
+  FileDialogRequest request;
+  request.title = QString::fromLatin1(kLoadCommandFileTitle);
+  request.filters = QtNameFilters(kLoadCommandFileFilter);
+  request.directory = resolveDir(app_.settings().dirs.programs);
+  request.proposedName = QFileInfo(CoreTextToQt(app_.settings().currFile)).fileName();
+  const QString chosen = chooseFile(request);
+  if (chosen.isEmpty()) return false;
+  return loadCommandFile(chosen);
+}
+
+bool MainWindow::loadCommandFile(const QString& path) {
+  if (!askToKeepEditedScript()) return false;
+  const std::string name = path.toStdString();
+  CommandFile& file = app_.commandFile();
+  if (!file.load(name)) {
+    app_.messages().PrintMessage("Could not read command file \"%s\" .", name.c_str());
+    return false;
+  }
+  app_.messages().PrintMessage("Loaded Busprobe command file from \"%s\" .", name.c_str());
+  command_->showFile();
+  app_.commandTextChanged();
+  rememberCommandFile(name);
+  return true;
+}
+
+bool MainWindow::saveCommandFile() {
+  FileDialogRequest request;
+  request.title = QString::fromLatin1(kSaveCommandFileTitle);
+  request.filters = QtNameFilters(kSaveCommandFileFilter);
+  request.directory = resolveDir(app_.settings().dirs.programs);
+  request.proposedName = QFileInfo(CoreTextToQt(app_.settings().currFile)).fileName();
+  // Linux file names are case-sensitive: a name typed without extension gets the usual ".bpr".
+  request.defaultSuffix = QStringLiteral("bpr");
+  request.save = true;
+  const QString chosen = chooseFile(request);
+  if (chosen.isEmpty()) return false;
+  const std::string name = chosen.toStdString();
+  std::string error;
+  if (!app_.commandFile().save(name, &error)) {
+    app_.messages().PrintMessage("%s", error.c_str());
+    app_.ui().showMessageBox("Busprobe", error);
+    return false;
+  }
+  command_->refreshTitle();
+  rememberCommandFile(name);
+  return true;
+}
+
+void MainWindow::scriptShowLine(int line) {
+  command_->showProgramLine(line);
+  command_->refreshRunState();
+}
+
+void MainWindow::scriptEnded(const std::string& errorText) {
+  command_->programEnded(errorText);
 }
 
 void MainWindow::refreshSettingsMenu() {
@@ -609,33 +762,68 @@ QStringList QtNameFilters(const std::string& windowsFilter) {
   return filters;
 }
 
-void MainWindow::findInRxPane() {
+bool MainWindow::askSearchText(QString& found, bool& wholeWord, bool& matchCase) {
   QDialog dialog(this);
   dialog.setWindowTitle(QStringLiteral("Find"));
   auto* text = new QLineEdit(QString::fromStdString(app_.windowSettings().searchString), &dialog);
-  auto* wholeWord = new QCheckBox(QStringLiteral("Match &whole word only"), &dialog);
-  auto* matchCase = new QCheckBox(QStringLiteral("Match &case"), &dialog);
+  auto* wholeWordBox = new QCheckBox(QStringLiteral("Match &whole word only"), &dialog);
+  auto* matchCaseBox = new QCheckBox(QStringLiteral("Match &case"), &dialog);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
   buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("&Find Next"));
   connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
   auto* layout = new QVBoxLayout(&dialog);
   layout->addWidget(text);
-  layout->addWidget(wholeWord);
-  layout->addWidget(matchCase);
+  layout->addWidget(wholeWordBox);
+  layout->addWidget(matchCaseBox);
   layout->addWidget(buttons);
   text->selectAll();
-  if (dialog.exec() != QDialog::Accepted || text->text().isEmpty()) return;
-  findInRxPane(text->text(), wholeWord->isChecked(), matchCase->isChecked());
+  if (dialog.exec() != QDialog::Accepted || text->text().isEmpty()) return false;
+  found = text->text();
+  wholeWord = wholeWordBox->isChecked();
+  matchCase = matchCaseBox->isChecked();
+  return true;
+}
+
+namespace {
+// The next hit after the selection; when there is none, offers to start again at the top.
+bool FindWithRestart(UserInterface& ui, const QString& text, const std::function<bool(bool fromTop)>& find) {
+  if (find(false)) return true;
+  const std::string question =
+      "Search string \"" + text.toStdString() + "\" not found." + "\r\n  Start new search at the top ?";
+  if (!ui.askYesNo("Busprobe", question, true)) return false;
+  return find(true);
+}
+}  // namespace
+
+void MainWindow::findInRxPane() {
+  QString text;
+  bool wholeWord = false, matchCase = false;
+  if (askSearchText(text, wholeWord, matchCase)) findInRxPane(text, wholeWord, matchCase);
 }
 
 bool MainWindow::findInRxPane(const QString& text, bool wholeWord, bool matchCase) {
   app_.windowSettings().searchString = text.toStdString();
-  if (rx_->findNext(text, wholeWord, matchCase, false)) return true;
-  const std::string question =
-      "Search string \"" + text.toStdString() + "\" not found." + "\r\n  Start new search at the top ?";
-  if (!app_.ui().askYesNo("Busprobe", question, true)) return false;
-  return rx_->findNext(text, wholeWord, matchCase, true);
+  return FindWithRestart(app_.ui(), text,
+                         [&](bool fromTop) { return rx_->findNext(text, wholeWord, matchCase, fromTop); });
+}
+
+void MainWindow::findInCommandWindow() {
+  QString text;
+  bool wholeWord = false, matchCase = false;
+  if (askSearchText(text, wholeWord, matchCase)) findInCommandWindow(text, wholeWord, matchCase);
+}
+
+bool MainWindow::findInCommandWindow(const QString& text, bool wholeWord, bool matchCase) {
+  app_.windowSettings().searchString = text.toStdString();
+  QPlainTextEdit* editor = command_->editor();
+  QTextDocument::FindFlags flags;
+  if (wholeWord) flags |= QTextDocument::FindWholeWords;
+  if (matchCase) flags |= QTextDocument::FindCaseSensitively;
+  return FindWithRestart(app_.ui(), text, [&](bool fromTop) {
+    if (fromTop) editor->moveCursor(QTextCursor::Start);
+    return editor->find(text, flags);
+  });
 }
 
 void MainWindow::toggleZoom(QWidget* area) {
@@ -655,6 +843,7 @@ void MainWindow::toggleZoom(QWidget* area) {
     zoomedArea_ = area;
   }
   messages_->setZoomed(zoomedArea_ == messages_);
+  command_->setZoomed(zoomedArea_ == command_);
   rx_->setZoomed(zoomedArea_ == rx_);
   tx_->setZoomed(zoomedArea_ == tx_);
 }
@@ -696,6 +885,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   }
   closed_ = true;
   timer_.stop();
+  scriptTimer_.stop();
   // The tool windows go first; the player window's own close would stop the player (the shutdown
   // does that too, and must find it in the state the user left it).
   if (playerWindow_ && playerWindow_->isVisible()) {

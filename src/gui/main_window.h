@@ -10,48 +10,24 @@
 #include <QLabel>
 #include <QList>
 #include <QMainWindow>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QSplitter>
 #include <QTimer>
 #include <array>
 #include <functional>
+#include <string>
 
 #include "app/application.h"
 #include "gui/logger_lamp.h"
 #include "gui/messages_pane.h"
 #include "gui/player_window.h"
 #include "gui/rx_tx_panes.h"
+#include "gui/script_editor.h"
 #include "gui/settings_window.h"
 #include "gui/trigger_window.h"
 
 namespace busprobe {
-
-// The script editor. It mirrors the core's CommandFile: a loaded file replaces the editor text,
-// and every edit goes back into the document so that the core (interpreter, shutdown question)
-// always sees what the user sees.
-class CommandPane : public QWidget {
-  Q_OBJECT
-
- public:
-  CommandPane(CommandFile& file, QWidget* parent);
-  // Shows the document's text after the core (re)loaded it.
-  void showFile();
-  void refreshTitle();
-  QPlainTextEdit* editor() const { return editor_; }
-  QLabel* titleLabel() const { return title_; }
-
- private:
-  void takeEdit();
-
-  CommandFile& file_;
-  QLabel* title_;
-  QPlainTextEdit* editor_;
-  bool loading_ = false;
-  // A file that is not valid UTF-8 is shown and written back as Latin-1, so an edit never turns
-  // its umlauts into replacement characters.
-  bool latin1_ = false;
-  bool crlf_ = false;
-};
 
 // A file dialog the main window needs: tests and the real dialog answer the same request.
 struct FileDialogRequest {
@@ -66,6 +42,16 @@ struct FileDialogRequest {
 
 // A Windows-style filter ("text|pattern|text|pattern") as Qt name filters.
 QStringList QtNameFilters(const std::string& windowsFilter);
+
+// Opening or saving a command file puts its path at the top of the recent files, shifting the
+// others down and dropping the last; a path already listed (letter case aside) changes nothing.
+void AddRecentFile(std::array<std::string, 5>& recentFiles, const std::string& path);
+
+inline constexpr char kLoadCommandFileTitle[] = "Load a BUSPROBE program file";
+inline constexpr char kLoadCommandFileFilter[] =
+    "All supported files|*.TXT;*.BPR|Text files (*.txt)|*.TXT|Busprobe Scripts (*.bpr)|*.BPR";
+inline constexpr char kSaveCommandFileTitle[] = "Save a BUSPROBE program file";
+inline constexpr char kSaveCommandFileFilter[] = "Busprobe Scripts (*.bpr)|*.BPR|Text files (*.txt)|*.TXT";
 
 class MainWindow : public QMainWindow {
   Q_OBJECT
@@ -93,6 +79,9 @@ class MainWindow : public QMainWindow {
   LoggerLamp* loggerLamp() const { return lamp_; }
   QAction* pauseAction() const { return pauseAction_; }
   QAction* loggerStatusAction() const { return loggerStatus_; }
+  QMenu* runMenu() const { return runMenu_; }
+  QMenu* runFromLabelMenu() const { return labelMenu_; }
+  QMenu* recentFilesMenu() const { return recentMenu_; }
   // Tool windows, null until first opened.
   SettingsWindow* settingsWindow() const { return settingsWindow_; }
   TriggerWindow* triggerWindow() const { return triggerWindow_; }
@@ -130,8 +119,23 @@ class MainWindow : public QMainWindow {
   void stopPlayerAndRecorder();
   // Shows or hides the player window as the player asks (a file opened by any command shows it).
   void syncPlayerWindow();
-  // The File menu's logger status caption, as it is refreshed when the menu opens.
+  // The File menu's logger status caption and recent files, as they are refreshed when the menu
+  // opens.
   void refreshFileMenu();
+  // The Run menu's captions with line numbers and the labels of "Run from Label".
+  void refreshRunMenu();
+
+  // "&Load Command File" and "&Save Command File" (dialog first); loading a path directly serves
+  // the recent files. False when nothing was loaded or saved.
+  bool loadCommandFile();
+  bool saveCommandFile();
+  bool loadCommandFile(const QString& path);
+  // "Find text in command window..": asks for the text, then searches the script.
+  void findInCommandWindow();
+  bool findInCommandWindow(const QString& text, bool wholeWord, bool matchCase);
+  // The script program asks to see a line, or its run ended.
+  void scriptShowLine(int line);
+  void scriptEnded(const std::string& errorText);
   void refreshSettingsMenu();
 
   void setFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
@@ -145,6 +149,9 @@ class MainWindow : public QMainWindow {
   void buildFileMenu();
   void buildSettingsMenu();
   void buildViewMenu();
+  void buildRunMenu();
+  // A Run menu command on the program, given the caret's line; the editor shows the outcome.
+  void runControl(const std::function<void(ScriptProgram&, int caretLine)>& command);
   void buildMessagesMenu();
   void buildToolsMenu();
   void connectPanes();
@@ -154,6 +161,9 @@ class MainWindow : public QMainWindow {
   void applyPaneSizes();
   void syncCategoryChecks();
   QString chooseFile(const FileDialogRequest& request);
+  bool askSearchText(QString& text, bool& wholeWord, bool& matchCase);
+  bool askToKeepEditedScript();
+  void rememberCommandFile(const std::string& path);
   QString resolveDir(const std::string& dir) const;
 
   Application& app_;
@@ -167,11 +177,20 @@ class MainWindow : public QMainWindow {
   QLabel* trafficStatus_;
   LoggerLamp* lamp_;
   QTimer timer_;
+  // While a script runs: 1 ms slices between ticks, so paced frames due between two tick slices
+  // leave on time.
+  QTimer scriptTimer_;
   std::array<QAction*, 3> categoryActions_{};
   QAction* pauseAction_ = nullptr;
   QAction* loggerStatus_ = nullptr;
   QAction* signalsAction_ = nullptr;
   QAction* combinedAction_ = nullptr;
+  QMenu* recentMenu_ = nullptr;
+  std::array<QAction*, 5> recentActions_{};
+  QMenu* runMenu_ = nullptr;
+  QMenu* labelMenu_ = nullptr;
+  QAction* singleStepAction_ = nullptr;
+  QAction* scrollToCurrentAction_ = nullptr;
   SettingsWindow* settingsWindow_ = nullptr;
   MainSettings settingsBefore_;  // as the settings window found them when it opened
   TriggerWindow* triggerWindow_ = nullptr;

@@ -21,7 +21,8 @@ MessagesPane::MessagesPane(MessageLog& log, QWidget* parent)
       editor_(new QPlainTextEdit(this)),
       zoomAction_(new QAction(QStringLiteral("Zoom In"), this)),
       copyAction_(new QAction(QStringLiteral("Copy to clipboard"), this)),
-      clearAction_(new QAction(QStringLiteral("Clear text in message window"), this)) {
+      clearAction_(new QAction(QStringLiteral("Clear text in message window"), this)),
+      variablesAction_(new QAction(QStringLiteral("Show (list) all variables here"), this)) {
   title_->setObjectName(QStringLiteral("Lab_Messages"));
   stopButton_->setObjectName(QStringLiteral("Btn_MsgStop"));
   editor_->setObjectName(QStringLiteral("RichEd_Messages"));
@@ -113,6 +114,7 @@ void MessagesPane::showPopup(const QPoint& pos) {
   menu.addAction(zoomAction_);
   menu.addAction(copyAction_);
   menu.addAction(clearAction_);
+  menu.addAction(variablesAction_);
   menu.exec(editor_->viewport()->mapToGlobal(pos));
 }
 

@@ -35,6 +35,8 @@ class MessagesPane : public QWidget {
   QAction* zoomAction() const { return zoomAction_; }
   QAction* copyAction() const { return copyAction_; }
   QAction* clearAction() const { return clearAction_; }
+  // "Show (list) all variables here": the main window prints the listing.
+  QAction* variablesAction() const { return variablesAction_; }
 
  signals:
   void zoomRequested();
@@ -52,6 +54,7 @@ class MessagesPane : public QWidget {
   QAction* zoomAction_;
   QAction* copyAction_;
   QAction* clearAction_;
+  QAction* variablesAction_;
   // The view stays on the newest line while it is there, also when the pane is resized (zoom).
   bool followEnd_ = true;
 };

@@ -17,6 +17,9 @@ namespace {
 constexpr double kMinTransmitInterval = 0.0001;
 constexpr double kSpinThresholdSec = 0.002;
 constexpr double kSliceSleepThresholdSec = 0.02;
+constexpr double kSleepMarginSec = 0.003;
+constexpr double kTimerSliceSec = 0.001;
+constexpr double kTimerSlotWindowSec = 0.004;
 
 // Next slot on the interval grid after `now`.
 double gridAfter(double now, double interval) {
@@ -144,6 +147,9 @@ void ScriptProgram::run() {
   waiting_ = false;
   lineInterval_ = configuredIntervalSec_;
   referenceTimeSec_ = nowSec();
+  // The schedule starts with the run: its first frame leaves at once and the next one a full
+  // interval later, not at whatever point of the clock's interval grid comes first.
+  nextTransmitSec_ = referenceTimeSec_;
   running_ = true;
   breakpointPassed_ = false;
   stoppedByError_ = false;
@@ -281,9 +287,26 @@ void ScriptProgram::runSlice(double deadlineSec) {
     const double wait = step();
     if (breakpointPassed_) running_ = false;
     if (nowSec() + wait >= deadlineSec) break;
-    if (wait > kSliceSleepThresholdSec) host_.sleepMs(wait * 1000.0);
+    if (wait > kSliceSleepThresholdSec) {
+      host_.sleepMs(wait * 1000.0);
+    } else if (transmitPending_) {
+      // Waiting for a paced frame's slot: sleep most of the way instead of spinning through the
+      // slice; the margin absorbs a late wake-up and the last 2 ms are waited for precisely.
+      const double now = nowSec();
+      const double nap = std::min(nextTransmitSec_ - now - kSleepMarginSec, deadlineSec - now);
+      if (nap > 0.001) host_.sleepMs(nap * 1000.0);
+    }
   } while (nowSec() < deadlineSec && running_ && !abort_);
   --sliceDepth_;
+}
+
+void ScriptProgram::runTimerSlice() {
+  const double now = nowSec();
+  double deadline = now + kTimerSliceSec;
+  if (transmitPending_ && nextTransmitSec_ - now < kTimerSlotWindowSec) {
+    deadline = std::max(deadline, nextTransmitSec_ + kTimerSliceSec * 0.5);
+  }
+  runSlice(deadline);
 }
 
 double ScriptProgram::step() {

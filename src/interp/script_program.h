@@ -129,6 +129,10 @@ class ScriptProgram {
   // --- driven by the main loop
   // Calls step until the deadline (seconds); a nested call returns at once.
   void runSlice(double deadlineSec);
+  // The short slice a 1 ms timer gives the program between ticks, so that paced frames due in the
+  // gap between two tick slices leave on time. It is stretched to cover a frame due within the
+  // next 4 ms: the timer's next wake-up can come a few milliseconds late.
+  void runTimerSlice();
   // Executes at most one line; returns seconds until the program wants the next call.
   double step();
   // Received frame while waiting: true when it matched and ended the wait (the caller then gives

@@ -246,7 +246,7 @@ TEST(ScriptPacing, FramesKeepTheirGridAcrossTicksAndSnapAfterAStall) {
       // Between ticks a 1 ms timer gives the program short slices, so that a frame due in the
       // gap does not wait for the next tick.
       while (clock.nowMs() < tick - 1.0) {
-        program.runSlice(clock.nowMs() * 0.001 + 0.001);
+        program.runTimerSlice();
         clock.sleepMs(1.0);
       }
       if (clock.nowMs() < tick) clock.sleepMs(tick - clock.nowMs());
