@@ -35,7 +35,8 @@ void BM_StatementsPerSecond(benchmark::State& state) {
     for (int k = 0; k < 1000; ++k) program.step();
     statements += 1000;
   }
-  state.counters["lines/s"] = benchmark::Counter(static_cast<double>(statements), benchmark::Counter::kIsRate);
+  state.counters["lines/s"] =
+      benchmark::Counter(static_cast<double>(statements), benchmark::Counter::kIsRate);
   state.counters["statements/s"] =
       benchmark::Counter(static_cast<double>(statements) * 5.0 / 4.0, benchmark::Counter::kIsRate);
 }

@@ -65,7 +65,8 @@ int Application::ScriptBinding::busComponent(int bus, std::string_view component
   return 0;
 }
 
-int Application::ScriptBinding::externalFactor(std::string_view name, ScriptCursor& cursor, ScriptValue& out) {
+int Application::ScriptBinding::externalFactor(std::string_view name, ScriptCursor& cursor,
+                                               ScriptValue& out) {
   if (name == "freeze") {
     out = ScriptValue::integer(app_.display().rxDisplayStopped ? 1 : 0);
     setReceiveDisplayFrozen(true);
@@ -167,7 +168,8 @@ void Application::ScriptBinding::playSound(double freqHz, int durationMs, int mo
   tone_.play(static_cast<int>(freqHz), durationMs, modulation);
 }
 
-int Application::ScriptBinding::extensionCommand(std::string_view word, ScriptCursor& cursor, std::string& text) {
+int Application::ScriptBinding::extensionCommand(std::string_view word, ScriptCursor& cursor,
+                                                 std::string& text) {
   if (word == "ClearScreen") {
     // Modes 1..3 clear the traffic panes and the messages window; 0 is the user screen, which
     // this version does not have, so there is nothing to clear.
@@ -175,7 +177,8 @@ int Application::ScriptBinding::extensionCommand(std::string_view word, ScriptCu
     lex::skipBlanks(cursor);
     if (lex::consume(cursor, "(")) {
       lex::skipBlanks(cursor);
-      if (cursor.peek() != ')' && app_.program_->evaluator().evaluateInt(cursor, mode) != 0) return cursor.error;
+      if (cursor.peek() != ')' && app_.program_->evaluator().evaluateInt(cursor, mode) != 0)
+        return cursor.error;
       lex::skipBlanks(cursor);
       lex::consume(cursor, ")");
     }

@@ -6,8 +6,11 @@
 #include <numbers>
 
 #include "can/clock.h"
+#include "interp/script_lex.h"
 
 namespace busprobe {
+
+using namespace lex;
 
 double StandaloneEnvironment::nowMs() const {
   return clock_.nowMs();
@@ -63,28 +66,6 @@ const OperatorInfo* matchOperator(std::string_view rest, int level) {
     }
   }
   return nullptr;
-}
-
-bool isLetter(char ch) {
-  return (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z');
-}
-bool isDigit(char ch) {
-  return ch >= '0' && ch <= '9';
-}
-bool isIdentChar(char ch) {
-  return isLetter(ch) || isDigit(ch) || ch == '_';
-}
-bool isControl(char ch) {
-  return static_cast<unsigned char>(ch) < 0x20;
-}
-
-void skipBlanks(ScriptCursor& c) {
-  while (c.peek() == ' ') ++c.pos;
-}
-
-bool endsValue(const ScriptCursor& c) {
-  const char ch = c.peek();
-  return c.atEnd() || isControl(ch) || ch == ';' || (ch == '/' && c.peek(1) == '/');
 }
 
 int32_t wrapAdd(int32_t a, int32_t b) {
@@ -272,19 +253,6 @@ const BuiltinName* findBuiltin(std::string_view name) {
   return nullptr;
 }
 
-bool consume(ScriptCursor& c, std::string_view token) {
-  if (c.rest().substr(0, token.size()) != token) return false;
-  c.pos += token.size();
-  return true;
-}
-
-// A word made of lower-case letters that stands on its own (not the start of a longer identifier).
-bool consumeWord(ScriptCursor& c, std::string_view word) {
-  if (c.rest().substr(0, word.size()) != word || isIdentChar(c.peek(word.size()))) return false;
-  c.pos += word.size();
-  return true;
-}
-
 int digitValue(char ch) {
   if (isDigit(ch)) return ch - '0';
   if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
@@ -344,7 +312,7 @@ ScriptValue readNumber(ScriptCursor& c, int radix) {
     if (c.peek() == '"') ++c.pos;
     return ScriptValue::string(std::string_view(buffer, n));
   }
-  if (endsValue(c)) {
+  if (atLineEnd(c)) {
     c.fail(kErrValueExpected);
     return ScriptValue::integer(0);
   }

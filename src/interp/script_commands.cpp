@@ -82,17 +82,39 @@ bool readHexFactor(ScriptProgram& p, ScriptCursor& c, int64_t& out, bool dontCar
 }
 
 // --- control statements (the program owns their stacks)
-void cmdRepeat(ScriptProgram& p, ScriptCursor& c) { p.cmdRepeat(c); }
-void cmdUntil(ScriptProgram& p, ScriptCursor& c) { p.cmdUntil(c); }
-void cmdWhile(ScriptProgram& p, ScriptCursor& c) { p.cmdWhile(c); }
-void cmdEndwhile(ScriptProgram& p, ScriptCursor& c) { p.cmdEndwhile(c); }
-void cmdGoto(ScriptProgram& p, ScriptCursor& c) { p.cmdGoto(c); }
-void cmdGosub(ScriptProgram& p, ScriptCursor& c) { p.cmdGosub(c); }
-void cmdReturn(ScriptProgram& p, ScriptCursor& c) { p.cmdReturn(c); }
-void cmdIf(ScriptProgram& p, ScriptCursor& c) { p.cmdIf(c); }
-void cmdElse(ScriptProgram& p, ScriptCursor& c) { p.cmdElse(c); }
-void cmdEndif(ScriptProgram& p, ScriptCursor& c) { p.cmdEndif(c); }
-void cmdStop(ScriptProgram& p, ScriptCursor&) { p.stopWithMessage(0, "(stop)"); }
+void cmdRepeat(ScriptProgram& p, ScriptCursor& c) {
+  p.cmdRepeat(c);
+}
+void cmdUntil(ScriptProgram& p, ScriptCursor& c) {
+  p.cmdUntil(c);
+}
+void cmdWhile(ScriptProgram& p, ScriptCursor& c) {
+  p.cmdWhile(c);
+}
+void cmdEndwhile(ScriptProgram& p, ScriptCursor& c) {
+  p.cmdEndwhile(c);
+}
+void cmdGoto(ScriptProgram& p, ScriptCursor& c) {
+  p.cmdGoto(c);
+}
+void cmdGosub(ScriptProgram& p, ScriptCursor& c) {
+  p.cmdGosub(c);
+}
+void cmdReturn(ScriptProgram& p, ScriptCursor& c) {
+  p.cmdReturn(c);
+}
+void cmdIf(ScriptProgram& p, ScriptCursor& c) {
+  p.cmdIf(c);
+}
+void cmdElse(ScriptProgram& p, ScriptCursor& c) {
+  p.cmdElse(c);
+}
+void cmdEndif(ScriptProgram& p, ScriptCursor& c) {
+  p.cmdEndif(c);
+}
+void cmdStop(ScriptProgram& p, ScriptCursor&) {
+  p.stopWithMessage(0, "(stop)");
+}
 
 // --- error handling
 void cmdOnError(ScriptProgram& p, ScriptCursor& c) {
@@ -217,11 +239,22 @@ void canSend(ScriptProgram& p, ScriptCursor& c) {
   uint8_t fdFlags = 0;
   if (c.peek() == '.') ++c.pos;
   switch (c.peek()) {
-    case 'X': fdFlags = CanFrame::kFdf; [[fallthrough]];
-    case 'x': extended = true; ++c.pos; break;
-    case 'S': fdFlags = CanFrame::kFdf; [[fallthrough]];
-    case 's': extended = false; ++c.pos; break;
-    default: break;
+    case 'X':
+      fdFlags = CanFrame::kFdf;
+      [[fallthrough]];
+    case 'x':
+      extended = true;
+      ++c.pos;
+      break;
+    case 'S':
+      fdFlags = CanFrame::kFdf;
+      [[fallthrough]];
+    case 's':
+      extended = false;
+      ++c.pos;
+      break;
+    default:
+      break;
   }
   if (extended) word |= CanFrame::kExtended;
   int32_t gapMs = 20;
@@ -336,7 +369,8 @@ void cmdWcan(ScriptProgram& p, ScriptCursor& c) {
       ok = false;
       break;
     }
-    if ((ok = readHexFactor(p, c, value, true))) pattern.data[given++] = value < 0 ? -1 : static_cast<int>(value & 0xFF);
+    if ((ok = readHexFactor(p, c, value, true)))
+      pattern.data[given++] = value < 0 ? -1 : static_cast<int>(value & 0xFF);
   }
   c.noVariableLookup = lookup;
   if (!ok) return;
@@ -369,34 +403,64 @@ void cmdCanopen(ScriptProgram& p, ScriptCursor& c, std::string_view word, std::s
   if (c.peek() != '.') {
     char text[64];
     const std::string_view next = c.rest().substr(0, 5);
-    std::snprintf(text, sizeof text, "expect %.*s-component, not :%.*s", static_cast<int>(kind.size()), kind.data(),
-                  static_cast<int>(next.size()), next.data());
+    std::snprintf(text, sizeof text, "expect %.*s-component, not :%.*s", static_cast<int>(kind.size()),
+                  kind.data(), static_cast<int>(next.size()), next.data());
     p.fail(c, kErrUnknownComponent, text);
     return;
   }
   cmdExtension(p, c, word);
 }
-void cmdSdo(ScriptProgram& p, ScriptCursor& c) { cmdCanopen(p, c, "sdo", "sdo"); }
-void cmdObj(ScriptProgram& p, ScriptCursor& c) { cmdCanopen(p, c, "obj", "obj"); }
-void cmdObd(ScriptProgram& p, ScriptCursor& c) { cmdCanopen(p, c, "obd", "obj"); }
-void cmdDefWatch(ScriptProgram& p, ScriptCursor& c) { cmdExtension(p, c, "def_watch"); }
-void cmdScope(ScriptProgram& p, ScriptCursor& c) { cmdExtension(p, c, "scope"); }
-void cmdOpenWindow(ScriptProgram& p, ScriptCursor& c) { cmdExtension(p, c, "OpenWindow"); }
-void cmdModalWindow(ScriptProgram& p, ScriptCursor& c) { cmdExtension(p, c, "ModalWindow"); }
-void cmdCloseWindow(ScriptProgram& p, ScriptCursor& c) { cmdExtension(p, c, "CloseWindow"); }
-void cmdMoveTo(ScriptProgram& p, ScriptCursor& c) { cmdExtension(p, c, "MoveTo"); }
-void cmdSetFont(ScriptProgram& p, ScriptCursor& c) { cmdExtension(p, c, "SetFont"); }
-void cmdSetButton(ScriptProgram& p, ScriptCursor& c) { cmdExtension(p, c, "SetButton"); }
-void cmdSetValueScroller(ScriptProgram& p, ScriptCursor& c) { cmdExtension(p, c, "SetValueScroller"); }
-void cmdClearScreen(ScriptProgram& p, ScriptCursor& c) { cmdExtension(p, c, "ClearScreen"); }
-void cmdClearEOL(ScriptProgram& p, ScriptCursor& c) { cmdExtension(p, c, "ClearEOL"); }
+void cmdSdo(ScriptProgram& p, ScriptCursor& c) {
+  cmdCanopen(p, c, "sdo", "sdo");
+}
+void cmdObj(ScriptProgram& p, ScriptCursor& c) {
+  cmdCanopen(p, c, "obj", "obj");
+}
+void cmdObd(ScriptProgram& p, ScriptCursor& c) {
+  cmdCanopen(p, c, "obd", "obj");
+}
+void cmdDefWatch(ScriptProgram& p, ScriptCursor& c) {
+  cmdExtension(p, c, "def_watch");
+}
+void cmdScope(ScriptProgram& p, ScriptCursor& c) {
+  cmdExtension(p, c, "scope");
+}
+void cmdOpenWindow(ScriptProgram& p, ScriptCursor& c) {
+  cmdExtension(p, c, "OpenWindow");
+}
+void cmdModalWindow(ScriptProgram& p, ScriptCursor& c) {
+  cmdExtension(p, c, "ModalWindow");
+}
+void cmdCloseWindow(ScriptProgram& p, ScriptCursor& c) {
+  cmdExtension(p, c, "CloseWindow");
+}
+void cmdMoveTo(ScriptProgram& p, ScriptCursor& c) {
+  cmdExtension(p, c, "MoveTo");
+}
+void cmdSetFont(ScriptProgram& p, ScriptCursor& c) {
+  cmdExtension(p, c, "SetFont");
+}
+void cmdSetButton(ScriptProgram& p, ScriptCursor& c) {
+  cmdExtension(p, c, "SetButton");
+}
+void cmdSetValueScroller(ScriptProgram& p, ScriptCursor& c) {
+  cmdExtension(p, c, "SetValueScroller");
+}
+void cmdClearScreen(ScriptProgram& p, ScriptCursor& c) {
+  cmdExtension(p, c, "ClearScreen");
+}
+void cmdClearEOL(ScriptProgram& p, ScriptCursor& c) {
+  cmdExtension(p, c, "ClearEOL");
+}
 
 void cmdClearVars(ScriptProgram& p, ScriptCursor& c) {
   skipEmptyParentheses(c);
   p.interpState().clearAll();
 }
 
-void cmdUnknown(ScriptProgram& p, ScriptCursor& c) { p.fail(c, kErrSyntax, "unknown command"); }
+void cmdUnknown(ScriptProgram& p, ScriptCursor& c) {
+  p.fail(c, kErrSyntax, "unknown command");
+}
 
 constexpr ScriptCommand kCommands[] = {
     {"??", cmdUnknown},

@@ -89,8 +89,8 @@ std::vector<int> LineMarkers::takeRedrawLines() {
 }
 
 int LineMarkers::breakpointCount() const {
-  return static_cast<int>(std::count_if(std::begin(marks_), std::end(marks_),
-                                        [](uint8_t m) { return (m & kBreakpoint) != 0; }));
+  return static_cast<int>(
+      std::count_if(std::begin(marks_), std::end(marks_), [](uint8_t m) { return (m & kBreakpoint) != 0; }));
 }
 
 bool FrameWaitPattern::matches(const CanFrame& frame) const {
@@ -258,8 +258,9 @@ void ScriptProgram::fail(ScriptCursor& c, int code, std::string_view text) {
 }
 
 void ScriptProgram::stopWithMessage(int code, std::string_view text) {
-  std::string message = (text.size() >= 2 && text.size() <= 80) ? std::string(text)
-                                                                 : std::string("Program stopped, unknown error.");
+  std::string message = (text.size() >= 2 && text.size() <= 80)
+                            ? std::string(text)
+                            : std::string("Program stopped, unknown error.");
   if (running_ && message.size() < 216) {
     char suffix[32];
     std::snprintf(suffix, sizeof suffix, " in line %d", currentLine_ + 1);
@@ -274,7 +275,8 @@ void ScriptProgram::stopWithMessage(int code, std::string_view text) {
 
 void ScriptProgram::stopForError(int code) {
   char buffer[48];
-  stopWithMessage(code, commandMessage_.empty() ? std::string(scriptErrorText(code, buffer)) : commandMessage_);
+  stopWithMessage(code,
+                  commandMessage_.empty() ? std::string(scriptErrorText(code, buffer)) : commandMessage_);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -414,7 +416,8 @@ void ScriptProgram::handleLineError(int line, int code) {
     return;
   }
   char buffer[48];
-  const std::string message = commandMessage_.empty() ? std::string(scriptErrorText(code, buffer)) : commandMessage_;
+  const std::string message =
+      commandMessage_.empty() ? std::string(scriptErrorText(code, buffer)) : commandMessage_;
   resumeLine_ = line + 1;
   inErrorHandler_ = true;
   handlerCallDepth_ = callDepth_;

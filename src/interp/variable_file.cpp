@@ -1,14 +1,11 @@
 #include "interp/variable_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "can/atomic_file.h"
 
 namespace busprobe {
 
@@ -157,29 +154,6 @@ bool readPlainFloat(std::string_view text, double& out) {
   return ec == std::errc() && ptr == last;
 }
 
-bool writeAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
-// The file a save has to replace: the target of a symbolic link rather than the link itself.
-std::string resolveTarget(const std::string& path) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-  char* real = ::realpath(path.c_str(), nullptr);
-  if (real == nullptr) return path;
-  std::string resolved(real);
-  std::free(real);
-  return resolved;
-}
-
 }  // namespace
 
 std::string FormatVariablesFile(const InterpState& state) {
@@ -204,38 +178,7 @@ std::string FormatVariablesFile(const InterpState& state) {
 }
 
 bool SaveVariables(const InterpState& state, const std::string& path) {
-  const std::string text = FormatVariablesFile(state);
-  const std::string target = resolveTarget(path);
-  const std::size_t slash = target.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
-  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-
-  // A temporary name of our own (process id, O_EXCL) next to the file, so that the rename is atomic
-  // and a temporary file left by an earlier crash is never written into.
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = dir + "/." + base + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) return false;
-  struct stat old {};
-  if (::stat(target.c_str(), &old) == 0) (void)::fchmod(fd, old.st_mode & 07777);
-  bool ok = writeAll(fd, text) && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
-  ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) {
-    ::unlink(temp.c_str());
-    return false;
-  }
-  // The rename itself must reach the disk too, or a power cut could bring back the old file.
-  const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    (void)::fsync(dfd);
-    ::close(dfd);
-  }
-  return true;
+  return WriteFileAtomically(path, FormatVariablesFile(state)) == 0;
 }
 
 bool LoadVariables(InterpState& state, ScriptEnvironment& env, const std::string& path) {

@@ -212,9 +212,8 @@ TEST_F(ApplicationTest, ShutdownWritesTheConfigurationUnlessTold) {
     EXPECT_EQ(a.ui.notices,
               (std::vector<std::string>{"this may be TERRIBLY slow due to some stupid antivirus software ...",
                                         "saving USER data ...", "saving VARIABLES ...",
-                                        "closing child windows ...",
-                                        "saving machine-dependent settings ...", "closing CAN ...",
-                                        "cleaning up ..."}));
+                                        "closing child windows ...", "saving machine-dependent settings ...",
+                                        "closing CAN ...", "cleaning up ..."}));
   }
   {
     Instance a(locks, bus, clock);

@@ -116,7 +116,8 @@ TEST_F(ScriptProgramTest, RunsToTheEndSilentlyAndStopIsNotAnError) {
 }
 
 TEST_F(ScriptProgramTest, LoopsAndTheirLimits) {
-  run("i := 0\nn := 0\nrepeat\n  i := i + 1\n  j := 0\n  while j < 3\n    j := j + 1 : n := n + 1\n  endwhile\n"
+  run("i := 0\nn := 0\nrepeat\n  i := i + 1\n  j := 0\n  while j < 3\n    j := j + 1 : n := n + 1\n  "
+      "endwhile\n"
       "until i >= 4\n");
   EXPECT_EQ(intVar("i"), 4);
   EXPECT_EQ(intVar("n"), 12);
@@ -146,7 +147,8 @@ TEST_F(ScriptProgramTest, GosubDepthFiveWorksAndTheSixthOverflows) {
   EXPECT_EQ(host.output[0], "deep");
   EXPECT_EQ(host.output[1], "back");
 
-  run("gosub S1\nstop\nS1:\ngosub S2\nS2:\ngosub S3\nS3:\ngosub S4\nS4:\ngosub S5\nS5:\ngosub S6\nS6:\nprint \"no\"\n");
+  run("gosub S1\nstop\nS1:\ngosub S2\nS2:\ngosub S3\nS3:\ngosub S4\nS4:\ngosub S5\nS5:\ngosub S6\nS6:\nprint "
+      "\"no\"\n");
   EXPECT_EQ(lastMessage(), "call-stack overflow. in line 12");
   EXPECT_EQ(program.callDepth(), 0);
   EXPECT_TRUE(host.output.size() == 2u);
@@ -155,13 +157,23 @@ TEST_F(ScriptProgramTest, GosubDepthFiveWorksAndTheSixthOverflows) {
 TEST_F(ScriptProgramTest, LabelSearchPrefersTheNearestAndOnTiesTheEarlierLine) {
   // Labels in lines 10 and 30 (1-based); a goto in line 19 searches from line 20, which is 10
   // lines from both: the earlier wins. From line 24 the later one is nearer.
-  run(linesWith(40, {{1, "goto Jump19"}, {10, "L1:"}, {11, "print 10 : stop"}, {18, "Jump19:"},
-                     {19, "goto L1"}, {30, "L1:"}, {31, "print 30 : stop"}}));
+  run(linesWith(40, {{1, "goto Jump19"},
+                     {10, "L1:"},
+                     {11, "print 10 : stop"},
+                     {18, "Jump19:"},
+                     {19, "goto L1"},
+                     {30, "L1:"},
+                     {31, "print 30 : stop"}}));
   ASSERT_FALSE(host.output.empty());
   EXPECT_EQ(host.output.back(), "10");
 
-  run(linesWith(40, {{1, "goto Jump24"}, {10, "L1:"}, {11, "print 10 : stop"}, {23, "Jump24:"},
-                     {24, "goto L1"}, {30, "L1:"}, {31, "print 30 : stop"}}));
+  run(linesWith(40, {{1, "goto Jump24"},
+                     {10, "L1:"},
+                     {11, "print 10 : stop"},
+                     {23, "Jump24:"},
+                     {24, "goto L1"},
+                     {30, "L1:"},
+                     {31, "print 30 : stop"}}));
   EXPECT_EQ(host.output.back(), "30");
 
   host.setText("x:=1\nFirst:\nSecond: \n  Indented:\nq := 1\n");
@@ -176,7 +188,8 @@ TEST_F(ScriptProgramTest, LabelSearchPrefersTheNearestAndOnTiesTheEarlierLine) {
 }
 
 TEST_F(ScriptProgramTest, IfForms) {
-  run("if 0 goto X\nprint \"a\"\nif 1 goto X\nprint \"b\"\nX:\nprint \"c\"\nif 1 print \"d\"\nif 0 print \"e\"\n");
+  run("if 0 goto X\nprint \"a\"\nif 1 goto X\nprint \"b\"\nX:\nprint \"c\"\nif 1 print \"d\"\nif 0 print "
+      "\"e\"\n");
   EXPECT_EQ(host.output, (std::vector<std::string>{"a", "c", "d"}));
 
   host.output.clear();
