@@ -324,7 +324,7 @@ QWidget* SettingsWindow::buildOptionsTab() {
   txDelay_->setRange(0.0, 1000000.0);
   txDelay_->setDecimals(1);
   form->addRow(QStringLiteral("min. delay between two transmissions of a script (ms) :"), txDelay_);
-  saveVars_ = MakeCheck(QStringLiteral("keep script variables between program runs"),
+  saveVars_ = MakeCheck(QStringLiteral("save VAR values between sessions"),
                         QStringLiteral("CHK_SaveVarValues"), page);
   form->addRow(saveVars_);
   languageTest_ =
