@@ -128,7 +128,8 @@ void Application::tick() {
   if (inTick_ || shutDown_) return;
   inTick_ = true;
   ++tickCount_;
-  const double tickStartMs = clock_.nowMs();
+  // On the script's clock (the CAN clock): the slice deadline is compared with its reads.
+  const double tickStartMs = scriptBinding_->nowMs();
 
   drainDeferredMessages();
   phase_ = (phase_ + 1) & 3;
@@ -444,7 +445,7 @@ int Application::ProcessReceivedFrames(int maxFrames) {
     traffic_->showReceived(frame);
     // Then, in this order: SDO client and servers, LSS master, bootloader, text terminal, node
     // scanner, external listeners.
-    if (endedWait && program_->running()) program_->runSlice(clock_.nowMs() * 0.001 + kFrameSliceSec);
+    if (endedWait && program_->running()) program_->runSlice(scriptBinding_->nowMs() * 0.001 + kFrameSliceSec);
   }
   framesPumped_ += static_cast<uint64_t>(handled);
   inPump_ = false;

@@ -33,8 +33,10 @@ const CanFrame* Application::ScriptBinding::historyFrameBySequence(uint64_t sequ
   return &app_.historyFrame(static_cast<size_t>(back));
 }
 
+// Scripts read the common CAN clock, the time base of received frames' timestamps, so that `t`,
+// wcan's reference time and the receive history agree (with CAN-via-UDP it is the server's clock).
 double Application::ScriptBinding::nowMs() const {
-  return app_.clock_.nowMs();
+  return app_.ucan_->clockMs();
 }
 
 void Application::ScriptBinding::message(std::string_view text) {
@@ -114,7 +116,8 @@ void Application::ScriptBinding::sleepMs(double ms) {
 }
 
 void Application::ScriptBinding::waitUntilMs(double targetMs) {
-  app_.clock_.waitUntilMs(targetMs);
+  // The target is on the CAN clock; the wait runs on the local clock it is derived from.
+  app_.clock_.waitUntilMs(app_.clock_.nowMs() + (targetMs - nowMs()));
 }
 
 void Application::ScriptBinding::printOutput(std::string_view text) {

@@ -525,7 +525,11 @@ void ScriptProgram::setDelay(double seconds) {
 
 void ScriptProgram::startWait(const FrameWaitPattern& pattern) {
   CanFrame found;
-  if (referenceTimeSec_ != 0 && host_.findReceivedSince(pattern, referenceTimeSec_, found)) {
+  // Timestamps are whole milliseconds while the reference time of a paced send is not: a frame
+  // stamped in the millisecond of the reference counts as received since, or the echo of a frame
+  // sent at 1234.7 ms (stamped 1234) would be missed and the wait would never end.
+  const double since = std::floor(referenceTimeSec_ * 1000.0) * 0.001;
+  if (referenceTimeSec_ != 0 && host_.findReceivedSince(pattern, since, found)) {
     state_.wcanFrame = found;
     referenceTimeSec_ = found.timestamp * 0.001 + 0.001;
     return;

@@ -303,6 +303,19 @@ TEST_F(ScriptProgramTest, WcanWaitsForAMatchingFrame) {
   steps(5);
   EXPECT_EQ(host.output, (std::vector<std::string>{"385 2 119"}));
 
+  // The echo of a frame sent at a fractional millisecond carries the whole millisecond: a wait
+  // that starts after the echo was received still finds it.
+  clock.jump(0.7);
+  host.output.clear();
+  host.setText("7E5 01\nwcan(7E5, 1, 1)\nprint \"echo\"\n");
+  program.run();
+  program.step();  // sends 7E5
+  CanFrame echo = host.sent.back().frame;
+  echo.timestamp = static_cast<uint32_t>(host.sent.back().timeMs);
+  host.receive(echo);
+  steps(2);
+  EXPECT_EQ(host.output, (std::vector<std::string>{"echo"}));
+
   // Fewer bytes than the length: value expected.
   run("wcan(181, 2, 10)\n");
   EXPECT_EQ(lastMessage(), "value expected in line 1");
