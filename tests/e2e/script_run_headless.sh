@@ -56,7 +56,7 @@ tx_interval := 0.005
 t0 := t
 delay 0.2
 waited := t - t0
-if waited >= 195 && waited < 400
+if waited >= 195 && waited < 1000
   print "delay ok"
 endif
 sound(440, 100)
