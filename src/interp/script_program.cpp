@@ -288,14 +288,19 @@ void ScriptProgram::runSlice(double deadlineSec) {
   do {
     const double wait = step();
     if (breakpointPassed_) running_ = false;
+    // Only the receive pump, which runs between slices, can end a frame wait: spinning through the
+    // rest of the slice would only hold up the user interface.
+    if (waiting_) break;
     if (nowSec() + wait >= deadlineSec) break;
     if (wait > kSliceSleepThresholdSec) {
       host_.sleepMs(wait * 1000.0);
-    } else if (transmitPending_) {
-      // Waiting for a paced frame's slot: sleep most of the way instead of spinning through the
-      // slice; the margin absorbs a late wake-up and the last 2 ms are waited for precisely.
+    } else if (delayUntilSec_ != 0 || transmitPending_) {
+      // Waiting for the end of a delay or a paced frame's slot: sleep most of the way instead of
+      // spinning through the slice; the margin absorbs a late wake-up, and a frame's last 2 ms
+      // are waited for precisely.
       const double now = nowSec();
-      const double nap = std::min(nextTransmitSec_ - now - kSleepMarginSec, deadlineSec - now);
+      const double target = delayUntilSec_ != 0 ? delayUntilSec_ : nextTransmitSec_;
+      const double nap = std::min(target - now - kSleepMarginSec, deadlineSec - now);
       if (nap > 0.001) host_.sleepMs(nap * 1000.0);
     }
   } while (nowSec() < deadlineSec && running_ && !abort_);
