@@ -82,35 +82,9 @@ bool readHexFactor(ScriptProgram& p, ScriptCursor& c, int64_t& out, bool dontCar
 }
 
 // --- control statements (the program owns their stacks)
-void cmdRepeat(ScriptProgram& p, ScriptCursor& c) {
-  p.cmdRepeat(c);
-}
-void cmdUntil(ScriptProgram& p, ScriptCursor& c) {
-  p.cmdUntil(c);
-}
-void cmdWhile(ScriptProgram& p, ScriptCursor& c) {
-  p.cmdWhile(c);
-}
-void cmdEndwhile(ScriptProgram& p, ScriptCursor& c) {
-  p.cmdEndwhile(c);
-}
-void cmdGoto(ScriptProgram& p, ScriptCursor& c) {
-  p.cmdGoto(c);
-}
-void cmdGosub(ScriptProgram& p, ScriptCursor& c) {
-  p.cmdGosub(c);
-}
-void cmdReturn(ScriptProgram& p, ScriptCursor& c) {
-  p.cmdReturn(c);
-}
-void cmdIf(ScriptProgram& p, ScriptCursor& c) {
-  p.cmdIf(c);
-}
-void cmdElse(ScriptProgram& p, ScriptCursor& c) {
-  p.cmdElse(c);
-}
-void cmdEndif(ScriptProgram& p, ScriptCursor& c) {
-  p.cmdEndif(c);
+template <void (ScriptProgram::*Statement)(ScriptCursor&)>
+void control(ScriptProgram& p, ScriptCursor& c) {
+  (p.*Statement)(c);
 }
 void cmdStop(ScriptProgram& p, ScriptCursor&) {
   p.stopWithMessage(0, "(stop)");
@@ -393,65 +367,30 @@ void cmdWcan(ScriptProgram& p, ScriptCursor& c) {
 }
 
 // --- commands of other subsystems
-void cmdExtension(ScriptProgram& p, ScriptCursor& c, std::string_view word) {
+// Commands of other subsystems are handed to the host by their name.
+template <const std::string_view& Word>
+void extension(ScriptProgram& p, ScriptCursor& c) {
   std::string message;
-  if (const int rc = p.host().extensionCommand(word, c, message); rc != 0) {
-    p.fail(c, rc, message);
-  }
+  if (const int rc = p.host().extensionCommand(Word, c, message); rc != 0) p.fail(c, rc, message);
 }
-void cmdCanopen(ScriptProgram& p, ScriptCursor& c, std::string_view word, std::string_view kind) {
+// sdo, obj and obd need their "." before the host sees them.
+template <const std::string_view& Word, const std::string_view& Kind>
+void canopen(ScriptProgram& p, ScriptCursor& c) {
   if (c.peek() != '.') {
     char text[64];
     const std::string_view next = c.rest().substr(0, 5);
-    std::snprintf(text, sizeof text, "expect %.*s-component, not :%.*s", static_cast<int>(kind.size()),
-                  kind.data(), static_cast<int>(next.size()), next.data());
+    std::snprintf(text, sizeof text, "expect %.*s-component, not :%.*s", static_cast<int>(Kind.size()),
+                  Kind.data(), static_cast<int>(next.size()), next.data());
     p.fail(c, kErrUnknownComponent, text);
     return;
   }
-  cmdExtension(p, c, word);
+  extension<Word>(p, c);
 }
-void cmdSdo(ScriptProgram& p, ScriptCursor& c) {
-  cmdCanopen(p, c, "sdo", "sdo");
-}
-void cmdObj(ScriptProgram& p, ScriptCursor& c) {
-  cmdCanopen(p, c, "obj", "obj");
-}
-void cmdObd(ScriptProgram& p, ScriptCursor& c) {
-  cmdCanopen(p, c, "obd", "obj");
-}
-void cmdDefWatch(ScriptProgram& p, ScriptCursor& c) {
-  cmdExtension(p, c, "def_watch");
-}
-void cmdScope(ScriptProgram& p, ScriptCursor& c) {
-  cmdExtension(p, c, "scope");
-}
-void cmdOpenWindow(ScriptProgram& p, ScriptCursor& c) {
-  cmdExtension(p, c, "OpenWindow");
-}
-void cmdModalWindow(ScriptProgram& p, ScriptCursor& c) {
-  cmdExtension(p, c, "ModalWindow");
-}
-void cmdCloseWindow(ScriptProgram& p, ScriptCursor& c) {
-  cmdExtension(p, c, "CloseWindow");
-}
-void cmdMoveTo(ScriptProgram& p, ScriptCursor& c) {
-  cmdExtension(p, c, "MoveTo");
-}
-void cmdSetFont(ScriptProgram& p, ScriptCursor& c) {
-  cmdExtension(p, c, "SetFont");
-}
-void cmdSetButton(ScriptProgram& p, ScriptCursor& c) {
-  cmdExtension(p, c, "SetButton");
-}
-void cmdSetValueScroller(ScriptProgram& p, ScriptCursor& c) {
-  cmdExtension(p, c, "SetValueScroller");
-}
-void cmdClearScreen(ScriptProgram& p, ScriptCursor& c) {
-  cmdExtension(p, c, "ClearScreen");
-}
-void cmdClearEOL(ScriptProgram& p, ScriptCursor& c) {
-  cmdExtension(p, c, "ClearEOL");
-}
+constexpr std::string_view kSdo = "sdo", kObj = "obj", kObd = "obd", kDefWatch = "def_watch",
+                           kScope = "scope", kOpenWindow = "OpenWindow", kModalWindow = "ModalWindow",
+                           kCloseWindow = "CloseWindow", kMoveTo = "MoveTo", kSetFont = "SetFont",
+                           kSetButton = "SetButton", kSetValueScroller = "SetValueScroller",
+                           kClearScreen = "ClearScreen", kClearEOL = "ClearEOL";
 
 void cmdClearVars(ScriptProgram& p, ScriptCursor& c) {
   skipEmptyParentheses(c);
@@ -464,16 +403,16 @@ void cmdUnknown(ScriptProgram& p, ScriptCursor& c) {
 
 constexpr ScriptCommand kCommands[] = {
     {"??", cmdUnknown},
-    {"repeat", cmdRepeat},
-    {"until", cmdUntil},
-    {"while", cmdWhile},
-    {"endwhile", cmdEndwhile},
-    {"goto", cmdGoto},
-    {"gosub", cmdGosub},
-    {"return", cmdReturn},
-    {"if", cmdIf},
-    {"else", cmdElse},
-    {"endif", cmdEndif},
+    {"repeat", control<&ScriptProgram::cmdRepeat>},
+    {"until", control<&ScriptProgram::cmdUntil>},
+    {"while", control<&ScriptProgram::cmdWhile>},
+    {"endwhile", control<&ScriptProgram::cmdEndwhile>},
+    {"goto", control<&ScriptProgram::cmdGoto>},
+    {"gosub", control<&ScriptProgram::cmdGosub>},
+    {"return", control<&ScriptProgram::cmdReturn>},
+    {"if", control<&ScriptProgram::cmdIf>},
+    {"else", control<&ScriptProgram::cmdElse>},
+    {"endif", control<&ScriptProgram::cmdEndif>},
     {"stop", cmdStop},
     {"OnError", cmdOnError},
     {"ResumeError", cmdResumeError},
@@ -488,20 +427,20 @@ constexpr ScriptCommand kCommands[] = {
     {"can", cmdCan},
     {"canrx", cmdCanrx},
     {"wcan", cmdWcan},
-    {"sdo", cmdSdo},
-    {"obj", cmdObj},
-    {"obd", cmdObd},
-    {"def_watch", cmdDefWatch},
-    {"scope", cmdScope},
-    {"OpenWindow", cmdOpenWindow},
-    {"ModalWindow", cmdModalWindow},
-    {"CloseWindow", cmdCloseWindow},
-    {"MoveTo", cmdMoveTo},
-    {"SetFont", cmdSetFont},
-    {"SetButton", cmdSetButton},
-    {"SetValueScroller", cmdSetValueScroller},
-    {"ClearScreen", cmdClearScreen},
-    {"ClearEOL", cmdClearEOL},
+    {kSdo, canopen<kSdo, kSdo>},
+    {kObj, canopen<kObj, kObj>},
+    {kObd, canopen<kObd, kObj>},
+    {kDefWatch, extension<kDefWatch>},
+    {kScope, extension<kScope>},
+    {kOpenWindow, extension<kOpenWindow>},
+    {kModalWindow, extension<kModalWindow>},
+    {kCloseWindow, extension<kCloseWindow>},
+    {kMoveTo, extension<kMoveTo>},
+    {kSetFont, extension<kSetFont>},
+    {kSetButton, extension<kSetButton>},
+    {kSetValueScroller, extension<kSetValueScroller>},
+    {kClearScreen, extension<kClearScreen>},
+    {kClearEOL, extension<kClearEOL>},
     {"ClearVars", cmdClearVars},
 };
 static_assert(std::size(kCommands) == 40);

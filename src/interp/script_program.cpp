@@ -659,20 +659,25 @@ void ScriptProgram::cmdRepeat(ScriptCursor& c) {
     fail(c, kErrStackOverflow, "\"repeat\"..\"until\" too deeply nested");
     return;
   }
-  loopKind_[loopDepth_] = 0;
+  loopKind_[loopDepth_] = kLoopRepeat;
   loopStart_[loopDepth_++] = currentLine_ + 1;
   endLine();
 }
 
-void ScriptProgram::cmdUntil(ScriptCursor& c) {
+bool ScriptProgram::innermostLoopIs(ScriptCursor& c, int kind, std::string_view withoutLoopText) {
   if (loopDepth_ <= 0) {
-    fail(c, kErrStackUnderflow, "'until' without 'repeat'");
-    return;
+    fail(c, kErrStackUnderflow, withoutLoopText);
+    return false;
   }
-  if (loopKind_[loopDepth_ - 1] != 0) {
+  if (loopKind_[loopDepth_ - 1] != kind) {
     fail(c, kErrSyntax, "Bad nesting of loops");
-    return;
+    return false;
   }
+  return true;
+}
+
+void ScriptProgram::cmdUntil(ScriptCursor& c) {
+  if (!innermostLoopIs(c, kLoopRepeat, "'until' without 'repeat'")) return;
   int32_t condition = 0;
   if (eval_.evaluateInt(c, condition) != 0) return;
   if (condition != 0) {
@@ -708,7 +713,7 @@ void ScriptProgram::cmdWhile(ScriptCursor& c) {
       fail(c, kErrStackOverflow, "While-loop too deeply nested");
       return;
     }
-    loopKind_[loopDepth_] = 1;
+    loopKind_[loopDepth_] = kLoopWhile;
     loopStart_[loopDepth_++] = currentLine_;
   } else {
     const int end = searchEndwhile(currentLine_ + 1);
@@ -722,14 +727,7 @@ void ScriptProgram::cmdWhile(ScriptCursor& c) {
 }
 
 void ScriptProgram::cmdEndwhile(ScriptCursor& c) {
-  if (loopDepth_ <= 0) {
-    fail(c, kErrStackUnderflow, "'endwhile' without 'while'");
-    return;
-  }
-  if (loopKind_[loopDepth_ - 1] != 1) {
-    fail(c, kErrSyntax, "Bad nesting of loops");
-    return;
-  }
+  if (!innermostLoopIs(c, kLoopWhile, "'endwhile' without 'while'")) return;
   pc_ = loopStart_[--loopDepth_];
   endLine();
 }

@@ -229,6 +229,9 @@ class ScriptProgram {
   bool searchIfBlock(int from, int& elseLine, int& endifLine);
   int searchEndwhile(int from);
   bool readLabel(ScriptCursor& c, char (&label)[kMaxLabelLength + 1]);
+  static constexpr int kLoopRepeat = 0, kLoopWhile = 1;
+  // The innermost loop must be of this kind; fails the statement with its texts otherwise.
+  bool innermostLoopIs(ScriptCursor& c, int kind, std::string_view withoutLoopText);
   double nowSec() const;
 
   InterpState& state_;
