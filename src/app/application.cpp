@@ -376,16 +376,17 @@ void Application::PrintBusStatistics() {
   statistics().PrintBusStatistics(baud, ucan_->clockSeconds());
 }
 
-void Application::ResetCanHardware() {
+bool Application::reinitController() {
   const CanBusSettings& b = settings_.bus[0];
-  int ok;
-  {
-    std::lock_guard<std::recursive_mutex> lock(ucan_->lock());
-    ok = ucan_->initController(0, b.baudrate, 2, 0, b.flexDataRate);
-    if (ok) ucan_->setReceiveFilter(0, 0, 0);
-    printPendingCanError();
-  }
-  if (!ok) messages_.PrintCanMessage("Error: Could not reset CAN controller !");
+  std::lock_guard<std::recursive_mutex> lock(ucan_->lock());
+  const bool ok = ucan_->initController(0, b.baudrate, 2, 0, b.flexDataRate);
+  if (ok) ucan_->setReceiveFilter(0, 0, 0);
+  printPendingCanError();
+  return ok;
+}
+
+void Application::ResetCanHardware() {
+  if (!reinitController()) messages_.PrintCanMessage("Error: Could not reset CAN controller !");
   ResetMessageCounters();
 }
 
@@ -445,7 +446,8 @@ int Application::ProcessReceivedFrames(int maxFrames) {
     traffic_->showReceived(frame);
     // Then, in this order: SDO client and servers, LSS master, bootloader, text terminal, node
     // scanner, external listeners.
-    if (endedWait && program_->running()) program_->runSlice(scriptBinding_->nowMs() * 0.001 + kFrameSliceSec);
+    if (endedWait && program_->running())
+      program_->runSlice(scriptBinding_->nowMs() * 0.001 + kFrameSliceSec);
   }
   framesPumped_ += static_cast<uint64_t>(handled);
   inPump_ = false;

@@ -156,9 +156,6 @@ class Application {
   ScriptProgram& program() { return *program_; }
   // Where the variables file lives: <configDir>/current_vars.txt.
   std::string variablesPath() const;
-  // The editor changed the command file's text. The program reads its lines from the command file
-  // on every step, so there is nothing to refresh today.
-  void commandTextChanged() {}
   // Between ticks (every millisecond headless, from the GUI's precise timer while a script runs):
   // a 1 ms slice for the script, so a paced frame due in the gap between two tick slices leaves
   // on time instead of with the next tick.
@@ -194,6 +191,8 @@ class Application {
   void setBothDisplaysStopped(bool stopped);
   void checkDecimalSeparator();
   void printPendingCanError();
+  // Bus 1's controller initialised again with its configured rates and an open filter.
+  bool reinitController();
   std::string resolvePath(const std::string& path) const;
 
   UserInterface& ui_;

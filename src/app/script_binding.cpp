@@ -129,12 +129,7 @@ bool Application::ScriptBinding::transmit(CanFrame& frame) {
 }
 
 bool Application::ScriptBinding::resetController() {
-  const CanBusSettings& b = app_.settings_.bus[0];
-  std::lock_guard<std::recursive_mutex> lock(app_.ucan_->lock());
-  const bool ok = app_.ucan_->initController(0, b.baudrate, 2, 0, b.flexDataRate);
-  if (ok) app_.ucan_->setReceiveFilter(0, 0, 0);
-  app_.printPendingCanError();
-  return ok;
+  return app_.reinitController();
 }
 
 bool Application::ScriptBinding::findReceivedSince(const FrameWaitPattern& pattern, double sinceSec,

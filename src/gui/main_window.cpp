@@ -64,8 +64,6 @@ MainWindow::MainWindow(Application& app, QWidget* parent)
   connectPanes();
   connect(messages_, &MessagesPane::zoomRequested, this, [this] { toggleZoom(messages_); });
   connect(messages_->variablesAction(), &QAction::triggered, this, [this] { app_.PrintVariables(); });
-  // Every edit reaches the program, which reads its lines from the document.
-  connect(command_, &CommandPane::edited, this, [this] { app_.commandTextChanged(); });
   connect(command_->zoomAction(), &QAction::triggered, this, [this] { toggleZoom(command_); });
   connect(command_->findAction(), &QAction::triggered, this, [this] { findInCommandWindow(); });
 
@@ -702,7 +700,6 @@ bool MainWindow::loadCommandFile(const QString& path) {
   }
   app_.messages().PrintMessage("Loaded Busprobe command file from \"%s\" .", name.c_str());
   command_->showFile();
-  app_.commandTextChanged();
   rememberCommandFile(name);
   return true;
 }

@@ -235,6 +235,17 @@ int combine(const OperatorInfo& info, const ScriptValue& a, const ScriptValue& b
   }
 }
 
+// acc := acc <op> rhs; false, with the cursor's error set, when the operands do not combine.
+bool combineInto(ScriptCursor& c, const OperatorInfo& info, ScriptValue& acc, const ScriptValue& rhs) {
+  ScriptValue result;
+  if (const int rc = combine(info, acc, rhs, result); rc != 0) {
+    c.fail(rc);
+    return false;
+  }
+  acc = result;
+  return true;
+}
+
 struct BuiltinName {
   std::string_view name;
   bool external;  // handed to the environment
@@ -404,13 +415,7 @@ ScriptValue ExpressionEvaluator::expression(ScriptCursor& c) {
     c.pos += info->text.size();
     const ScriptValue rhs = term(c);
     if (c.error != 0) break;
-    ScriptValue result;
-    const int rc = combine(*info, acc, rhs, result);
-    if (rc != 0) {
-      c.fail(rc);
-      break;
-    }
-    acc = result;
+    if (!combineInto(c, *info, acc, rhs)) break;
   }
   return acc;
 }
@@ -458,13 +463,7 @@ ScriptValue ExpressionEvaluator::term(ScriptCursor& c) {
       rhs = factor(c, 10);
     }
     if (c.error != 0) break;
-    ScriptValue result;
-    const int rc = combine(*info, acc, rhs, result);
-    if (rc != 0) {
-      c.fail(rc);
-      break;
-    }
-    acc = result;
+    if (!combineInto(c, *info, acc, rhs)) break;
   }
   return acc;
 }

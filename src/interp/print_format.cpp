@@ -197,32 +197,32 @@ class Formatter {
 
     if (letter == 'b') return appendBinary(conv, static_cast<uint32_t>(v.i));
 
-    char spec[16];
+    char cFormat[16];
     std::size_t n = 0;
-    spec[n++] = '%';
-    if (conv.flag != '\0') spec[n++] = conv.flag;
+    cFormat[n++] = '%';
+    if (conv.flag != '\0') cFormat[n++] = conv.flag;
     for (char d : conv.width) {
-      if (d != '\0') spec[n++] = d;
+      if (d != '\0') cFormat[n++] = d;
     }
     if (conv.hasPrecision) {
-      spec[n++] = '.';
-      if (conv.precision != '\0') spec[n++] = conv.precision;
+      cFormat[n++] = '.';
+      if (conv.precision != '\0') cFormat[n++] = conv.precision;
     }
-    spec[n++] = letter;
-    spec[n] = '\0';
+    cFormat[n++] = letter;
+    cFormat[n] = '\0';
 
     // Width 99 with precision 9 of a huge float is the longest item; anything longer than the
     // room left is refused below, so the cut by this buffer never reaches the output.
     char item[400];
     int written = 0;
     if (wantsString) {
-      written = std::snprintf(item, sizeof item, spec, v.s);
+      written = std::snprintf(item, sizeof item, cFormat, v.s);
     } else if (wantsFloat) {
-      written = std::snprintf(item, sizeof item, spec, v.f);
+      written = std::snprintf(item, sizeof item, cFormat, v.f);
     } else if (letter == 'd' || letter == 'i' || letter == 'c') {
-      written = std::snprintf(item, sizeof item, spec, static_cast<int>(v.i));
+      written = std::snprintf(item, sizeof item, cFormat, static_cast<int>(v.i));
     } else {
-      written = std::snprintf(item, sizeof item, spec, static_cast<unsigned>(static_cast<uint32_t>(v.i)));
+      written = std::snprintf(item, sizeof item, cFormat, static_cast<unsigned>(static_cast<uint32_t>(v.i)));
     }
     if (written < 0) return kErrCalculation;
     if (static_cast<std::size_t>(written) > room) return kErrStringLength;

@@ -688,18 +688,21 @@ void ScriptProgram::cmdUntil(ScriptCursor& c) {
   endLine();
 }
 
-int ScriptProgram::searchEndwhile(int from) {
+int ScriptProgram::searchPartner(int from, std::string_view open, std::string_view close, int* elseLine) {
+  if (elseLine != nullptr) *elseLine = -1;
   const int count = std::min(host_.lineCount(), kMaxScriptLines);
   int level = 0;
   for (int i = from; i < count; ++i) {
     std::string_view line;
     if (!host_.readLine(i, line)) break;
     const std::string_view word = firstWord(line);
-    if (word == "while") {
+    if (word == open) {
       ++level;
-    } else if (word == "endwhile") {
+    } else if (word == close) {
       if (level == 0) return i;
       --level;
+    } else if (elseLine != nullptr && word == "else" && level == 0 && *elseLine < 0) {
+      *elseLine = i;
     }
   }
   return -1;
@@ -716,7 +719,7 @@ void ScriptProgram::cmdWhile(ScriptCursor& c) {
     loopKind_[loopDepth_] = kLoopWhile;
     loopStart_[loopDepth_++] = currentLine_;
   } else {
-    const int end = searchEndwhile(currentLine_ + 1);
+    const int end = searchPartner(currentLine_ + 1, "while", "endwhile", nullptr);
     if (end < 0) {
       fail(c, kErrSyntax, "No matching 'endwhile'");
       return;
@@ -732,38 +735,14 @@ void ScriptProgram::cmdEndwhile(ScriptCursor& c) {
   endLine();
 }
 
-bool ScriptProgram::searchIfBlock(int from, int& elseLine, int& endifLine) {
-  elseLine = -1;
-  endifLine = -1;
-  const int count = std::min(host_.lineCount(), kMaxScriptLines);
-  int level = 0;
-  for (int i = from; i < count; ++i) {
-    std::string_view line;
-    if (!host_.readLine(i, line)) break;
-    const std::string_view word = firstWord(line);
-    if (word == "if") {
-      ++level;
-    } else if (word == "endif") {
-      if (level == 0) {
-        endifLine = i;
-        return true;
-      }
-      --level;
-    } else if (word == "else" && level == 0 && elseLine < 0) {
-      elseLine = i;
-    }
-  }
-  return false;
-}
-
 void ScriptProgram::cmdIf(ScriptCursor& c) {
   int32_t condition = 0;
   if (eval_.evaluateInt(c, condition) != 0) return;
   skipBlanks(c);
   if (atLineEnd(c)) {
     int elseLine = -1;
-    int endifLine = -1;
-    if (!searchIfBlock(currentLine_ + 1, elseLine, endifLine)) {
+    const int endifLine = searchPartner(currentLine_ + 1, "if", "endif", &elseLine);
+    if (endifLine < 0) {
       fail(c, kErrSyntax, "Didn't find matching 'endif' .");
       return;
     }

@@ -226,8 +226,10 @@ class ScriptProgram {
   void sendPendingFrame();
   void sendNow(CanFrame& frame);
   void advanceSchedule(double nowSec);
-  bool searchIfBlock(int from, int& elseLine, int& endifLine);
-  int searchEndwhile(int from);
+  // The line closing a block: the first line from `from` whose first word is `close` outside
+  // nested open/close pairs (counted by the first word of each line), -1 when none. With elseLine,
+  // also the first "else" outside nested pairs.
+  int searchPartner(int from, std::string_view open, std::string_view close, int* elseLine);
   bool readLabel(ScriptCursor& c, char (&label)[kMaxLabelLength + 1]);
   static constexpr int kLoopRepeat = 0, kLoopWhile = 1;
   // The innermost loop must be of this kind; fails the statement with its texts otherwise.
