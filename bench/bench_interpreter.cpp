@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "can/clock.h"
+#include "base/clock.h"
 #include "interp/script_program.h"
 #include "interp/text_script_host.h"
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string_view>
 
-#include "can/clock.h"
+#include "base/clock.h"
 #include "interp/expression.h"
 
 using namespace busprobe;

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "app/config_file.h"
-#include "app/ini_file.h"
+#include "base/ini_file.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string_view>
 
-#include "can/clock.h"
+#include "base/clock.h"
 #include "interp/script_program.h"
 #include "interp/text_script_host.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "can/clock.h"
+#include "base/clock.h"
 #include "interp/variable_file.h"
 
 using namespace busprobe;

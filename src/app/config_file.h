@@ -14,7 +14,7 @@
 
 #include <string>
 
-#include "app/ini_file.h"
+#include "base/ini_file.h"
 #include "app/settings.h"
 #include "can/interface_settings.h"
 

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "can/byte_order.h"
+#include "base/byte_order.h"
 
 namespace busprobe {
 

@@ -13,9 +13,9 @@
 #include <string>
 
 #include "can/can_frame.h"
-#include "can/clock.h"
+#include "base/clock.h"
 #include "can/frame_ring.h"
-#include "can/message_queue.h"
+#include "base/message_queue.h"
 
 namespace busprobe {
 

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "can/byte_order.h"
+#include "base/byte_order.h"
 #include "can/cvudp.h"
 
 namespace busprobe {

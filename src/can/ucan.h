@@ -18,11 +18,11 @@
 #include <vector>
 
 #include "can/can_frame.h"
-#include "can/clock.h"
+#include "base/clock.h"
 #include "can/cvudp.h"
 #include "can/frame_ring.h"
 #include "can/interface_settings.h"
-#include "can/message_queue.h"
+#include "base/message_queue.h"
 #include "can/virtual_bus.h"
 
 namespace busprobe {

@@ -12,7 +12,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include "app/ini_file.h"
+#include "base/ini_file.h"
 #include "gui/gui_user_interface.h"
 
 namespace busprobe {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <numbers>
 
-#include "can/clock.h"
+#include "base/clock.h"
 #include "interp/script_lex.h"
 
 namespace busprobe {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "can/clock.h"
+#include "base/clock.h"
 #include "interp/script_program.h"
 
 namespace busprobe {

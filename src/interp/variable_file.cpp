@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "can/atomic_file.h"
+#include "base/atomic_file.h"
 
 namespace busprobe {
 

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "app/settings.h"
-#include "can/clock.h"
+#include "base/clock.h"
 #include "traffic/log_reader.h"
 
 namespace busprobe {

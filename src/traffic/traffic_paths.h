@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "app/settings.h"
-#include "can/clock.h"
+#include "base/clock.h"
 #include "can/frame_ring.h"
 #include "can/ucan.h"
 #include "traffic/bus_statistics.h"

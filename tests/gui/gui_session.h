@@ -17,7 +17,7 @@
 #include <string>
 
 #include "app/application.h"
-#include "can/clock.h"
+#include "base/clock.h"
 #include "gui/gui_user_interface.h"
 #include "gui/main_window.h"
 

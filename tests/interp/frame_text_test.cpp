@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "can/clock.h"
+#include "base/clock.h"
 
 namespace busprobe {
 namespace {

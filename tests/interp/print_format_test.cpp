@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "can/clock.h"
+#include "base/clock.h"
 
 namespace busprobe {
 namespace {

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <string>
 
-#include "can/clock.h"
+#include "base/clock.h"
 #include "interp/text_script_host.h"
 
 namespace busprobe {

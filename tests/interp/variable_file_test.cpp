@@ -10,7 +10,7 @@
 #include <sstream>
 #include <string>
 
-#include "can/clock.h"
+#include "base/clock.h"
 
 namespace busprobe {
 namespace {

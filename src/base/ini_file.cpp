@@ -1,4 +1,4 @@
-#include "app/ini_file.h"
+#include "base/ini_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <system_error>
 
-#include "can/atomic_file.h"
+#include "base/atomic_file.h"
 
 namespace busprobe {
 

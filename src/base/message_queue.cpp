@@ -1,4 +1,4 @@
-#include "can/message_queue.h"
+#include "base/message_queue.h"
 
 #include <cstdio>
 
