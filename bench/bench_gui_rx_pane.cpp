@@ -96,7 +96,7 @@ BENCHMARK(BM_GuiTickSaturatedBus)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 // The pane's share: the list already holds the tick's lines; only the refresh and the repaint.
 void BM_RxPaneRefreshPerTick(benchmark::State& state) {
   Flooded f;
-  FrameList& list = f.app->rxList();
+  FrameList& list = f.app->traffic().rxList();
   char line[64];
   uint32_t t = 0;
   for (auto _ : state) {

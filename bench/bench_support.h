@@ -10,10 +10,7 @@
 
 namespace busprobe::bench {
 
-class QuietUi : public UserInterface {
- public:
-  void messageLine(const std::string&) override {}
-};
+class QuietUi : public UserInterface {};
 
 inline std::string ScratchDir() {
   std::string tmpl = (std::filesystem::temp_directory_path() / "busprobe-bench-XXXXXX").string();

@@ -4,17 +4,14 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
-#include <filesystem>
 
 #include "app/config_file.h"
 #include "app/script_binding.h"
-#include "interp/script_commands.h"
 #include "interp/variable_file.h"
 
 namespace busprobe {
 
 namespace {
-const char* const kStepNames[] = {"Init0", "", "Init1", "", "Init2"};
 
 bool HasExtension(const std::string& name, const char* ext) {
   size_t n = std::char_traits<char>::length(ext);
@@ -26,7 +23,21 @@ bool HasExtension(const std::string& name, const char* ext) {
   }
   return true;
 }
+
 }  // namespace
+
+// One row per start-up step, in step order: the name shown in the status label while it runs
+// (none for the silent steps) and what it does.
+struct Application::StartupStepRow {
+  const char* label;
+  void (Application::*run)();
+};
+
+const Application::StartupStepRow Application::kStartupSteps[] = {
+    {"Init0", &Application::stepInit0}, {nullptr, &Application::stepFirstRun},
+    {"Init1", &Application::stepInit1}, {nullptr, &Application::stepTranslate},
+    {"Init2", &Application::stepInit2},
+};
 
 // The logger as the traffic paths see it.
 class Application::LoggerSink final : public TrafficLog {
@@ -49,12 +60,15 @@ Application::Application(UserInterface& ui, Clock& clock, AppOptions options)
       options_(std::move(options)),
       messages_(ui),
       ucan_(std::make_unique<Ucan>(clock, deferred_)),
-      canNames_(settings_.canMessages),
-      history_(new CanFrame[kHistorySize]) {
+      runLoop_(clock),
+      canNames_(settings_.canMessages) {
+  messages_.setTranslator(&translator_);
+  ui_.setTranslator(&translator_);
   messages_.setSecondsSource([this] { return ucan_->clockSeconds(); });
   if (options_.virtualBus) ucan_->setVirtualBus(options_.virtualBus);
   ucan_->setPrinters([this](const std::string& line) { messages_.PrintCanMessage("%s", line.c_str()); },
                      [this](const std::string& line) { messages_.printText(line); });
+  controllers_ = std::make_unique<BusControllers>(*ucan_, messages_, settings_.bus);
 
   const auto printPlain = [this](const std::string& line) { messages_.printText(line); };
   const auto printCan = [this](const std::string& line) { messages_.PrintCanMessage("%s", line.c_str()); };
@@ -67,25 +81,140 @@ Application::Application(UserInterface& ui, Clock& clock, AppOptions options)
   audio_ = std::make_unique<AudioSignalOutput>(settings_);
   TriggerSources sources;
   sources.receivedFramesBus1 = [this] {
-    return static_cast<uint64_t>(static_cast<uint32_t>(statistics().received(0)));
+    return static_cast<uint64_t>(static_cast<uint32_t>(traffic_->statistics().received(0)));
   };
   sources.nowMs = [this] { return ucan_->clockMs(); };
   trigger_ = std::make_unique<Trigger>(
-      std::move(sources), [this](bool stopped) { setBothDisplaysStopped(stopped); }, audio_.get());
+      std::move(sources), [this](bool stopped) { trafficDisplay_->setBothStopped(stopped); }, audio_.get());
 
   player_ = std::make_unique<LogPlayer>(
       clock_, settings_.player, [this](std::string_view name) { return canNames_.idForName(name); },
       [this](CanFrame& frame, int options) { return TransmitFrame(frame, static_cast<unsigned>(options)); });
+
+  trafficDisplay_ =
+      std::make_unique<TrafficDisplay>(*traffic_, settings_.display, *logger_, *player_, clock_);
+  trafficDisplay_->setNotifications(
+      [this] { ui_.changed(UiTopic::kTrafficHeaders); },
+      [this](int list) { ui_.changed(list == TrafficPaths::kRxList ? UiTopic::kRxList : UiTopic::kTxList); });
 
   ucan_->setRelayTransmit([this](CanFrame& frame) { return TransmitFrame(frame); });
 
   interpState_ = std::make_unique<InterpState>();
   scriptBinding_ = std::make_unique<ScriptBinding>(*this);
   program_ = std::make_unique<ScriptProgram>(*interpState_, *scriptBinding_);
+  scripts_ = std::make_unique<ScriptSession>(*program_, *interpState_, commandFile_, messages_, ui_,
+                                             settings_.interp, options_.configDir + "/current_vars.txt");
+
+  wireFrameConsumers();
+  wireTickSteps();
+  wireRunLoop();
+  ui_.attachCore(*this);
 }
 
 Application::~Application() {
   if (!shutDown_) ucan_->UCAN_Exit();
+}
+
+// The road of a received frame. The history has taken it already (the pump's own bookkeeping).
+void Application::wireFrameConsumers() {
+  consumers_.install(FrameConsumerSlot::kScriptWait, [this](const CanFrame& frame) {
+    scriptBinding_->noteReceived(frame);
+    if (program_->offerFrame(frame)) frameEndedWait_ = true;
+  });
+  consumers_.install(FrameConsumerSlot::kTrigger,
+                     [this](const CanFrame& frame) { trigger_->TriggerOnFrame(&frame); });
+  consumers_.install(FrameConsumerSlot::kCounters,
+                     [this](const CanFrame& frame) { traffic_->countReceived(frame); });
+  consumers_.install(FrameConsumerSlot::kTrafficDisplay,
+                     [this](const CanFrame& frame) { traffic_->showReceived(frame); });
+  consumers_.install(FrameConsumerSlot::kLog,
+                     [this](const CanFrame& frame) { traffic_->logReceived(frame); });
+  consumers_.install(FrameConsumerSlot::kScriptSlice, [this](const CanFrame&) {
+    if (!frameEndedWait_) return;
+    frameEndedWait_ = false;
+    scripts_->frameSlice(ucan_->clockMs() * 0.001 + kFrameSliceSec);
+  });
+}
+
+// The running tick, in the order of TickSlot.
+void Application::wireTickSteps() {
+  tickSteps_.install(TickSlot::kReceive, [this](const TickContext&) { pumpWithinBudget(); });
+  tickSteps_.install(TickSlot::kCanErrors, [this](const TickContext&) {
+    const int baud[2] = {settings_.bus[0].baudrate, settings_.bus[1].baudrate};
+    traffic_->statistics().ReportCanErrors(baud, traffic_->loopbackDropped());
+  });
+  tickSteps_.install(TickSlot::kTrigger, [this](const TickContext&) {
+    trigger_->TriggerOnFrame(nullptr);
+    trigger_->tick();
+  });
+  tickSteps_.install(TickSlot::kSound, [this](const TickContext&) { scriptBinding_->tickTone(); });
+  tickSteps_.install(TickSlot::kLocaleCheck, [this](const TickContext& tick) {
+    if (tick.phase & 1) checkDecimalSeparator();
+  });
+  tickSteps_.install(TickSlot::kReceiveAgain, [this](const TickContext&) { pumpWithinBudget(); });
+  tickSteps_.install(TickSlot::kScript, [this](const TickContext& tick) {
+    scripts_->tickSlice(tick.tickStartMs * 0.001 + kTickSliceSec);
+  });
+  tickSteps_.install(TickSlot::kDisplay, [this](const TickContext& tick) {
+    trafficDisplay_->refreshHeaders(tick.phase == 1, tick.phase == 3);
+    if (tick.phase > 0) ui_.changed(UiTopic::kTickPhase);
+    traffic_->drainForeignTransmissions();
+    trafficDisplay_->notifyChangedLists();
+  });
+  tickSteps_.install(TickSlot::kPlayerNotice, [this](const TickContext&) {
+    if (player_->takeUnknownSymbolNotice())
+      ui_.showMessageBox(kPlayerUnknownSymbolsTitle, kPlayerUnknownSymbolsText);
+  });
+  tickSteps_.install(TickSlot::kErrorFrames, [this](const TickContext&) {
+    if ((settings_.display.displayOptions & 1) && !messages_.stopped)
+      traffic_->statistics().ReportErrorFrames(ucan_->clockMs());
+  });
+}
+
+void Application::wireRunLoop() {
+  // Each job keeps its own next time; one that fell behind runs once and then keeps its period
+  // from now, rather than catching up with a burst.
+  struct Schedule {
+    double next = -RunLoop::kNever;
+    void advance(double nowMs, double periodMs) {
+      next = (next == -RunLoop::kNever ? nowMs : next) + periodMs;
+      if (next < nowMs) next = nowMs;
+    }
+  };
+  auto tickSchedule = std::make_shared<Schedule>();
+  runLoop_.install(RunJob::kTick,
+                   {[this, tickSchedule] { return shutDown_ ? RunLoop::kNever : tickSchedule->next; },
+                    [this, tickSchedule](double now) {
+                      tickSchedule->advance(now, kTickMs);
+                      tick();
+                    }});
+  auto playerSchedule = std::make_shared<Schedule>();
+  runLoop_.install(RunJob::kPlayer, {[this, playerSchedule] {
+                                       // Stepped while it plays, and while its window shows (a
+                                       // paused player still refreshes the window's labels).
+                                       if (shutDown_ || (player_->state() != PlayerState::kPlaying &&
+                                                         !player_->windowShown())) {
+                                         playerSchedule->next = -RunLoop::kNever;
+                                         return RunLoop::kNever;
+                                       }
+                                       return playerSchedule->next;
+                                     },
+                                     [this, playerSchedule](double now) {
+                                       playerSchedule->advance(now, player_->stepMs());
+                                       if (player_->PlayerTick()) ui_.changed(UiTopic::kPlayer);
+                                     }});
+  auto scriptSchedule = std::make_shared<Schedule>();
+  runLoop_.install(RunJob::kScriptTimer, {[this, scriptSchedule] {
+                                            if (shutDown_ || !running() || !program_->running()) {
+                                              scriptSchedule->next = -RunLoop::kNever;
+                                              return RunLoop::kNever;
+                                            }
+                                            return scriptSchedule->next;
+                                          },
+                                          [this, scriptSchedule](double now) {
+                                            scriptSchedule->advance(now, 1.0);
+                                            if (!inTick_) scripts_->timerSlice();
+                                          }});
 }
 
 std::string Application::caption() const {
@@ -111,13 +240,10 @@ void Application::startUp() {
 
   traffic_->rxList().reset(settings_.display.rxListType);
   traffic_->txList().reset(settings_.display.txListType);
-  if (ui_.wantsTrafficLines())
-    traffic_->setLineSink(
-        [this](bool transmitted, std::string_view line) { ui_.trafficLine(transmitted, line); });
-  statistics().ResetMessageCounters(ucan_->clockSeconds());
+  traffic_->statistics().ResetMessageCounters(ucan_->clockSeconds());
   trigger_->configure(settings_.trigger);
   trigger_->reset();
-  refreshTrafficHeaders(true, true);
+  trafficDisplay_->refreshHeaders(true, true);
   program_->setConfiguredTxDelayMs(settings_.interp.txDelay);
 
   step_ = kStepInit0;
@@ -129,7 +255,7 @@ void Application::tick() {
   inTick_ = true;
   ++tickCount_;
   // On the script's clock (the CAN clock): the slice deadline is compared with its reads.
-  const double tickStartMs = scriptBinding_->nowMs();
+  const double tickStartMs = ucan_->clockMs();
 
   drainDeferredMessages();
   phase_ = (phase_ + 1) & 3;
@@ -137,64 +263,60 @@ void Application::tick() {
   if (step_ < kStepRunning) {
     runStartupStep();
   } else {
-    runningWork(tickStartMs);
+    startupInProgress_ = false;
+    tickSteps_.run(TickContext{tickStartMs, phase_});
   }
   inTick_ = false;
 }
 
 void Application::runStartupStep() {
-  if (step_ == kStepInit0 || step_ == kStepInit1 || step_ == kStepInit2) ui_.statusLabel(kStepNames[step_]);
-  switch (step_) {
-    case kStepInit0: {
-      startupInProgress_ = true;
-      const std::string file = resolvePath(settings_.currFile);
-      if (!file.empty() && commandFile_.load(file)) {
-        messages_.PrintMessage("Loaded Busprobe command file from \"%s\" .", file.c_str());
-        ui_.commandFileLoaded();
-      } else {
-        commandFile_.setPath(file);
-      }
-      commandFile_.setModified(false);
-      break;
-    }
-    case kStepFirstRun:
-      windowSettings_.firstRun = 0;
-      break;
-    case kStepInit1:
-      interpState_->clearAll();
-      if (settings_.interp.saveVarValues != 0) LoadVariables(*interpState_, *scriptBinding_, variablesPath());
-      if (instanceNumber() > 0) {
-        messages_.PrintMessage("Warning: Multiple program instances running !");
-        messages_.PrintMessage("         This may cause CAN DRIVER problems !");
-      }
-      break;
-    case kStepTranslate:
-      break;
-    case kStepInit2:
-      initInterface();
-      ui_.statusLabel("");
-      break;
-  }
+  static_assert(sizeof(kStartupSteps) / sizeof(kStartupSteps[0]) == kStepRunning,
+                "one row for every start-up step");
+  const StartupStepRow& row = kStartupSteps[step_];
+  if (row.label) setStatusLabel(row.label);
+  (this->*row.run)();
   ++step_;
 }
 
-void Application::initInterface() {
-  statistics().resetErrorFrameWatch();
+void Application::stepInit0() {
+  startupInProgress_ = true;
+  const std::string file = resolvePath(settings_.currFile);
+  if (!scripts_->loadCommandFile(file, /*quietIfMissing=*/true)) commandFile_.setPath(file);
+  commandFile_.setModified(false);
+}
+
+void Application::stepFirstRun() {
+  windowSettings_.firstRun = 0;
+}
+
+void Application::stepInit1() {
+  interpState_->clearAll();
+  if (settings_.interp.saveVarValues != 0)
+    LoadVariables(*interpState_, *scriptBinding_, scripts_->variablesPath());
+  if (instanceNumber() > 0) {
+    messages_.PrintMessage("Warning: Multiple program instances running !");
+    messages_.PrintMessage("         This may cause CAN DRIVER problems !");
+  }
+}
+
+void Application::stepTranslate() {
+  // The language tables hook in here; the translator starts empty (English).
+}
+
+void Application::stepInit2() {
+  traffic_->statistics().resetErrorFrameWatch();
   {
     std::lock_guard<std::recursive_mutex> lock(ucan_->lock());
     if (!ucan_->UCAN_Init(interfaceSettings_)) {
       messages_.PrintMessage("Error: %s", ucan_->lastError().c_str());
       ucan_->clearLastError();
-    } else {
-      printPendingCanError();
+    } else if (!ucan_->lastError().empty()) {
+      messages_.PrintCanMessage("%s", ucan_->takeLastError().c_str());
     }
   }
-  for (int bus = 0; bus < 2; ++bus) {
-    const CanBusSettings& b = settings_.bus[bus];
-    if (b.baudrate <= 0) continue;
-    if (ucan_->initController(bus, b.baudrate, 2, 0, b.flexDataRate)) ucan_->setReceiveFilter(bus, 0, 0);
-  }
+  controllers_->initConfigured();
   processArguments();
+  setStatusLabel("");
 }
 
 void Application::processArguments() {
@@ -202,225 +324,33 @@ void Application::processArguments() {
     if (HasExtension(arg, ".hex") || HasExtension(arg, ".bin") || HasExtension(arg, ".bi2")) {
       messages_.PrintMessage("Cannot open \"%s\": this build has no firmware updater yet.", arg.c_str());
     } else if (HasExtension(arg, ".bpr") || HasExtension(arg, ".txt")) {
-      if (commandFile_.load(arg)) {
-        settings_.currFile = arg;
-        messages_.PrintMessage("Loaded Busprobe command file from \"%s\" .", arg.c_str());
-        ui_.commandFileLoaded();
-      } else {
-        messages_.PrintMessage("Could not read command file \"%s\" .", arg.c_str());
-      }
+      if (scripts_->loadCommandFile(arg)) settings_.currFile = arg;
     }
   }
 }
 
-void Application::printPendingCanError() {
-  if (ucan_->lastError().empty()) return;
-  messages_.PrintCanMessage("%s", ucan_->takeLastError().c_str());
+void Application::setStatusLabel(std::string text) {
+  statusLabel_ = std::move(text);
+  ui_.changed(UiTopic::kStatusLabel);
 }
 
-void Application::runScriptSlice(double tickStartMs) {
-  program_->setConfiguredTxDelayMs(settings_.interp.txDelay);
-  if (program_->running()) {
-    scriptWasRunning_ = true;
-    program_->handleEvents();
-    program_->runSlice(tickStartMs * 0.001 + kTickSliceSec);
-  }
-  const bool running = program_->running();
-  if (scriptWasRunning_ && !running) {
-    ui_.scriptEnded(program_->stoppedByError() ? program_->lastErrorText() : std::string());
-  }
-  scriptWasRunning_ = running;
-}
-
-void Application::ScriptTimerTick() {
-  if (inTick_ || shutDown_ || !running() || !program_->running()) return;
-  program_->runTimerSlice();
-}
-
-void Application::runningWork(double tickStartMs) {
-  startupInProgress_ = false;
-  // Remote-control mailbox: handled here once remote control exists.
-
-  if (ProcessReceivedFrames(kDefaultPumpLimit) == 0) {
-    // idle side of traffic filters and the node scanner come here
-  }
-  trigger_->TriggerOnFrame(nullptr);
-
-  const int baud[2] = {settings_.bus[0].baudrate, settings_.bus[1].baudrate};
-  statistics().ReportCanErrors(baud, traffic_->loopbackDropped());
-  trigger_->tick();
-  scriptBinding_->tickTone();
-
-  if (phase_ & 1) checkDecimalSeparator();
-
-  ProcessReceivedFrames(kDefaultPumpLimit);
-  runScriptSlice(tickStartMs);
-
-  refreshTrafficHeaders(phase_ == 1, phase_ == 3);
-  if (phase_ > 0) ui_.refreshPhase(phase_);
-
-  traffic_->drainForeignTransmissions();
-  notifyChangedLists();
-
-  if (player_->takeUnknownSymbolNotice())
-    ui_.showMessageBox(kPlayerUnknownSymbolsTitle, kPlayerUnknownSymbolsText);
-
-  if ((settings_.display.displayOptions & 1) && !messages_.stopped)
-    statistics().ReportErrorFrames(ucan_->clockMs());
-}
-
-void Application::notifyChangedLists() {
-  notifyIfChanged(TrafficPaths::kRxList);
-  notifyIfChanged(TrafficPaths::kTxList);
-}
-
-void Application::notifyIfChanged(int listNumber) {
-  const FrameList& list = listNumber == TrafficPaths::kRxList ? traffic_->rxList() : traffic_->txList();
-  if (list.modifications() == notifiedModifications_[listNumber]) return;
-  notifiedModifications_[listNumber] = list.modifications();
-  ui_.frameListChanged(listNumber);
-}
-
-void Application::refreshTrafficHeaders(bool titles, bool status) {
-  TrafficHeaders h = headers_;
-  const DisplayState& d = traffic_->display();
-  const CanDisplaySettings& s = settings_.display;
-  if (titles || h.rxTitle.empty()) {
-    h.rxTitle = std::string(s.rxTxCombined ? "Rx+Tx" : "Rx") + (d.rxDisplayStopped ? " (stopped)" : "");
-    h.txTitle = d.txDisplayStopped ? "Tx (stopped)" : "Tx";
-    h.rxButton = d.rxDisplayStopped ? "Run" : "Stop";
-    h.txButton = d.txDisplayStopped ? "Run" : "Stop";
-    h.pauseMenuText = d.txDisplayStopped ? "&Paused" : "&Pause !";
-    const auto typeLabel = [](int type) {
-      return type == kListHistory ? "history" : type == kListSorted ? "sorted" : "?list_type?";
-    };
-    h.rxListTypeLabel = typeLabel(s.rxListType);
-    h.txListTypeLabel = typeLabel(s.txListType);
-  }
-  h.rxCount = "N=" + std::to_string(statistics().receivedTotal());
-  h.txCount = "N=" + std::to_string(statistics().sentTotal());
-  if (status || h.statusText.empty()) {
-    h.statusText = sdoBusy_ ? "SDO busy" : waitLoopRunning_ ? "processing" : "-";
-    // Even seconds show the player, odd ones the recorder, so both blink when both run.
-    const int64_t second = static_cast<int64_t>(std::floor(clock_.nowMs() / 1000.0));
-    if (second % 2 == 0) {
-      const PlayerState p = player_->state();
-      h.loggerLampRgb = p == PlayerState::kPlaying     ? 0x00FF00u
-                        : p == PlayerState::kRewinding ? 0xFFFF00u
-                                                       : 0xA0A0A4u;
-    } else {
-      h.loggerLampRgb = logger_->isOpen() ? 0xFF0000u : 0xA0A0A4u;
-    }
-  }
-  if (h == headers_) return;
-  headers_ = std::move(h);
-  ui_.trafficHeadersChanged(headers_);
-}
-
-void Application::setBothDisplaysStopped(bool stopped) {
-  traffic_->display().rxDisplayStopped = stopped;
-  traffic_->display().txDisplayStopped = stopped;
-}
-
-void Application::toggleRxStopped() {
-  traffic_->display().rxDisplayStopped = !traffic_->display().rxDisplayStopped;
-  refreshTrafficHeaders(true, false);
-}
-
-void Application::toggleTxStopped() {
-  traffic_->display().txDisplayStopped = !traffic_->display().txDisplayStopped;
-  refreshTrafficHeaders(true, false);
-}
-
-void Application::togglePause() {
-  setBothDisplaysStopped(!traffic_->display().txDisplayStopped);
-  refreshTrafficHeaders(true, false);
-}
-
-void Application::setRxTxCombined(bool on) {
-  settings_.display.rxTxCombined = on ? 1 : 0;
-  refreshTrafficHeaders(true, false);
-}
-
-void Application::setListType(int listNumber, int type) {
-  if (listNumber == TrafficPaths::kRxList) settings_.display.rxListType = type;
-  if (listNumber == TrafficPaths::kTxList) settings_.display.txListType = type;
-  refreshTrafficHeaders(true, false);
-}
-
-bool Application::toggleListType(int listNumber) {
-  // A wait loop of the interpreter may be walking the list: the label clicks leave it alone.
-  if (waitLoopRunning_) return false;
-  const int current =
-      listNumber == TrafficPaths::kRxList ? settings_.display.rxListType : settings_.display.txListType;
-  setListType(listNumber, current == kListSorted ? kListHistory : kListSorted);
-  return true;
-}
-
-void Application::EraseList(int listNumber) {
-  if (listNumber == 4) {
-    messages_.clear();
-    return;
-  }
-  if (listNumber != TrafficPaths::kRxList && listNumber != TrafficPaths::kTxList) return;
-  traffic_->EraseList(listNumber);
-  notifyIfChanged(listNumber);
-}
-
-void Application::ResetMessageCounters() {
-  statistics().ResetMessageCounters(ucan_->clockSeconds());
-}
-
-void Application::PrintBusStatistics() {
-  const int baud[2] = {settings_.bus[0].baudrate, settings_.bus[1].baudrate};
-  statistics().PrintBusStatistics(baud, ucan_->clockSeconds());
-}
-
-bool Application::reinitController() {
-  const CanBusSettings& b = settings_.bus[0];
-  std::lock_guard<std::recursive_mutex> lock(ucan_->lock());
-  const bool ok = ucan_->initController(0, b.baudrate, 2, 0, b.flexDataRate);
-  if (ok) ucan_->setReceiveFilter(0, 0, 0);
-  printPendingCanError();
-  return ok;
-}
-
-void Application::ResetCanHardware() {
-  if (!reinitController()) messages_.PrintCanMessage("Error: Could not reset CAN controller !");
-  ResetMessageCounters();
-}
-
-std::string Application::variablesPath() const {
-  return options_.configDir + "/current_vars.txt";
-}
-
-void Application::PrintVariables() {
-  for (const std::string& line : ListVariablesByName(*interpState_)) messages_.printText(line);
-}
-
-void Application::PrintCallStack() {
-  const std::vector<std::string> lines = program_->callStackListing();
-  if (lines.empty()) messages_.printText("CallStack is empty.");
-  for (const std::string& line : lines) messages_.printText(line);
-}
-
-void Application::setCommentProvider(TrafficPaths::CommentProvider provider) {
-  traffic_->setCommentProvider(std::move(provider));
-}
-
-bool Application::PlayerTick() {
-  return player_->PlayerTick();
-}
-
-void Application::stopPlayerAndRecorder() {
-  player_->StopPlayer();
-  logger_->CloseLogFile();
+void Application::updateNotice(std::string secondLine) {
+  notice_.shown = true;
+  notice_.secondLine = std::move(secondLine);
+  ui_.changed(UiTopic::kClosingNotice);
 }
 
 void Application::drainDeferredMessages() {
   uint32_t dropped = 0;
   for (const std::string& line : deferred_.drain(&dropped)) messages_.printText(line);
   if (dropped > 0) messages_.PrintMessage("CAN: (%u further driver messages were lost)", dropped);
+}
+
+void Application::pumpWithinBudget() {
+  const double startMs = clock_.nowMs();
+  while (ProcessReceivedFrames(kDefaultPumpLimit) == kDefaultPumpLimit) {
+    if (clock_.nowMs() - startMs >= kPumpBudgetMs) break;
+  }
 }
 
 int Application::ProcessReceivedFrames(int maxFrames) {
@@ -435,33 +365,13 @@ int Application::ProcessReceivedFrames(int maxFrames) {
   while (handled < maxFrames) {
     if (!traffic_->takeLoopback(frame) && !ucan_->receiveOne(frame)) break;
     ++handled;
-    history_[historyHead_] = frame;
-    historyHead_ = (historyHead_ + 1) & (kHistorySize - 1);
-    if (historyCount_ < kHistorySize) ++historyCount_;
-    newestFrameTime_ = frame.timestamp / 1000.0;
-    scriptBinding_->noteReceived(frame);
-    const bool endedWait = program_->offerFrame(frame);
-    trigger_->TriggerOnFrame(&frame);
-    traffic_->countReceived(frame);
-    traffic_->showReceived(frame);
-    // Then, in this order: SDO client and servers, LSS master, bootloader, text terminal, node
-    // scanner, external listeners.
-    if (endedWait && program_->running())
-      program_->runSlice(scriptBinding_->nowMs() * 0.001 + kFrameSliceSec);
+    history_.append(frame);
+    consumers_.deliver(frame);
   }
   framesPumped_ += static_cast<uint64_t>(handled);
   inPump_ = false;
-  notifyIfChanged(TrafficPaths::kRxList);
+  trafficDisplay_->notifyIfChanged(TrafficPaths::kRxList);
   return handled;
-}
-
-const CanFrame& Application::historyFrame(size_t back) const {
-  size_t index = (historyHead_ + kHistorySize - 1 - (back % kHistorySize)) & (kHistorySize - 1);
-  return history_[index];
-}
-
-bool Application::TransmitFrame(CanFrame& frame, unsigned options) {
-  return traffic_->TransmitFrame(frame, options);
 }
 
 void Application::checkDecimalSeparator() {
@@ -478,7 +388,7 @@ void Application::checkDecimalSeparator() {
 
 void Application::shutDown(bool save) {
   if (shutDown_) return;
-  ui_.noticeShow("this may be TERRIBLY slow due to some stupid antivirus software ...");
+  updateNotice("this may be TERRIBLY slow due to some stupid antivirus software ...");
 
   player_->StopPlayer();
   logger_->CloseLogFile();
@@ -488,17 +398,14 @@ void Application::shutDown(bool save) {
     char question[1024];
     std::snprintf(
         question, sizeof question,
-        "Command window may have been changed :\n\n  %s\n\nSave the modified file under this name before "
-        "closing ?",
+        translator_.translate("Command window may have been changed :\n\n  %s\n\nSave the modified file "
+                              "under this name before closing ?"),
         commandFile_.path().c_str());
-    if (ui_.askYesNo("Busprobe terminating", question, false)) {
-      std::string error;
-      if (!commandFile_.save(commandFile_.path(), &error)) messages_.PrintMessage("%s", error.c_str());
-    }
+    if (ui_.askYesNo("Busprobe terminating", question, false)) scripts_->saveCommandFile(commandFile_.path());
   }
 
   if (save) {
-    ui_.noticeUpdate("saving USER data ...");
+    updateNotice("saving USER data ...");
     windowSettings_.firstRun = 0;
     std::string error;
     bool ok = SaveMainWindowSettings(iniPath_, windowSettings_, &error) &&
@@ -510,14 +417,14 @@ void Application::shutDown(bool save) {
   }
 
   if (settings_.interp.saveVarValues != 0) {
-    ui_.noticeUpdate("saving VARIABLES ...");
-    SaveVariables(*interpState_, variablesPath());
+    updateNotice("saving VARIABLES ...");
+    SaveVariables(*interpState_, scripts_->variablesPath());
   }
 
-  ui_.noticeUpdate("closing child windows ...");
+  updateNotice("closing child windows ...");
 
   if (save) {
-    ui_.noticeUpdate("saving machine-dependent settings ...");
+    updateNotice("saving machine-dependent settings ...");
     std::string error;
     if (!SaveInterfaceSettings(iniPath_, interfaceSettings_, &error)) {
       messages_.PrintMessage("%s", error.c_str());
@@ -525,14 +432,15 @@ void Application::shutDown(bool save) {
     }
   }
 
-  ui_.noticeUpdate("closing CAN ...");
+  updateNotice("closing CAN ...");
   {
     std::lock_guard<std::recursive_mutex> lock(ucan_->lock());
     ucan_->UCAN_Exit();
   }
   drainDeferredMessages();
-  ui_.noticeUpdate("cleaning up ...");
-  ui_.noticeHide();
+  updateNotice("cleaning up ...");
+  notice_.shown = false;
+  ui_.changed(UiTopic::kClosingNotice);
   shutDown_ = true;
 }
 

@@ -1,35 +1,40 @@
-// The application object: owns every subsystem and runs the program's life. start-up reads the
-// configuration; the 50 ms tick walks the start-up steps ("Init0" .. "Init2", the CAN interface
-// is opened only in "Init2") and then pumps received frames through their consumers in a fixed
-// order; shutdown closes everything in order and writes the configuration. The Qt main window, the
-// headless runner and tests drive the same object; two of them can share one virtual bus.
+// The application object: owns every subsystem, wires them together and runs the program's life.
+// startUp reads the configuration; the tick walks the start-up steps (the CAN interface is opened
+// only in "Init2") and then runs its table of steps; the receive pump hands every frame to the
+// table of frame consumers; shutdown closes everything in order and writes the configuration.
+// A subsystem plugs in at fixed places: its member here, its consumer entry, its tick step, its
+// script registrations and its settings record. The Qt main window, the headless runner and tests
+// drive the same object through the one run loop; two of them can share one virtual bus.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "app/bus_controllers.h"
 #include "app/command_file.h"
+#include "app/frame_consumers.h"
 #include "app/instance_lock.h"
 #include "app/messages.h"
+#include "app/run_loop.h"
+#include "app/script_session.h"
 #include "app/settings.h"
+#include "app/tick_steps.h"
 #include "app/user_interface.h"
 #include "base/clock.h"
-#include "can/frame_ring.h"
 #include "base/message_queue.h"
+#include "base/translator.h"
 #include "can/ucan.h"
 #include "can/virtual_bus.h"
 #include "interp/script_program.h"
 #include "interp/script_value.h"
 #include "traffic/audio_output.h"
-#include "traffic/bus_statistics.h"
 #include "traffic/can_names.h"
-#include "traffic/frame_format.h"
-#include "traffic/frame_list.h"
 #include "traffic/log_player.h"
 #include "traffic/logger.h"
+#include "traffic/receive_history.h"
+#include "traffic/traffic_display.h"
 #include "traffic/traffic_paths.h"
 #include "traffic/trigger.h"
 
@@ -46,7 +51,7 @@ struct AppOptions {
   std::string lockDir;
 };
 
-// Start-up steps.
+// The start-up steps, one a tick; "Running" and above is the running work.
 enum StartupStep : int {
   kStepInit0 = 0,
   kStepFirstRun = 1,
@@ -56,12 +61,21 @@ enum StartupStep : int {
   kStepRunning = 5
 };
 
+// The closing notice: shown by shutdown, its second line replaced by every step.
+struct ClosingNotice {
+  bool shown = false;
+  std::string secondLine;
+};
+
 class Application {
  public:
-  static constexpr int kHistorySize = 4096;
+  static constexpr int kHistorySize = static_cast<int>(ReceiveHistory::kSize);
   static constexpr int kDefaultPumpLimit = 500;
-  static constexpr uint32_t kLoopbackCapacity = TrafficPaths::kLoopbackCapacity;
   static constexpr double kTickMs = 50.0;
+  // Each receive step of the tick takes batches of kDefaultPumpLimit frames while frames wait,
+  // for at most this long: a saturated pair of buses is taken in full, and the windows still get
+  // most of the tick.
+  static constexpr double kPumpBudgetMs = 12.0;
   // Interpreter time per tick, and after a frame that ended a wcan wait.
   static constexpr double kTickSliceSec = 0.04;
   static constexpr double kFrameSliceSec = 0.03;
@@ -71,21 +85,25 @@ class Application {
   Application(const Application&) = delete;
   Application& operator=(const Application&) = delete;
 
+  // --- lifecycle
   // Creation: instance detection, configuration, main window keys. The bus stays closed.
   void startUp();
   // One 50 ms tick. Re-entry safe (a nested call returns at once).
   void tick();
   // Closes everything in order; writes the configuration unless saveConfiguration is false.
   void shutDown(bool saveConfiguration);
+  // Makes the next tick re-run "Init2": settings applied, UCAN_Init, controllers, arguments.
+  void restartInterface() { step_ = kStepInit2; }
+  // The tick, the player's steps and the script's timer slices, as the GUI and headless run them.
+  RunLoop& runLoop() { return runLoop_; }
 
   // The receive pump: handles up to maxFrames (below 1: 500) frames; a nested call returns 0.
   int ProcessReceivedFrames(int maxFrames = 0);
   // The common send path (options: kTxDontShow, kTxLoopback): true when sent or looped back; a
   // failure is shown as the "  <TX-error" line. Callable from a CAN-via-UDP relay thread.
-  bool TransmitFrame(CanFrame& frame, unsigned options = 0);
-
-  // Makes the next tick re-run "Init2": settings applied, UCAN_Init, controllers, arguments.
-  void restartInterface() { step_ = kStepInit2; }
+  bool TransmitFrame(CanFrame& frame, unsigned options = 0) {
+    return traffic_->TransmitFrame(frame, options);
+  }
 
   int startupStep() const { return step_; }
   bool running() const { return step_ >= kStepRunning; }
@@ -93,111 +111,80 @@ class Application {
   bool shutDownDone() const { return shutDown_; }
   int tickPhase() const { return phase_; }
   uint64_t tickCount() const { return tickCount_; }
+  uint64_t framesPumped() const { return framesPumped_; }
+  // The main window's status label (start-up step names).
+  const std::string& statusLabel() const { return statusLabel_; }
+  const ClosingNotice& closingNotice() const { return notice_; }
 
   int instanceNumber() const { return lock_ ? lock_->instanceNumber() : 0; }
   std::string caption() const;
   const std::string& configDir() const { return options_.configDir; }
   const std::string& iniPath() const { return iniPath_; }
 
+  // --- the subsystems
   MessageLog& messages() { return messages_; }
+  const MessageLog& messages() const { return messages_; }
   DeferredMessageQueue& deferredMessages() { return deferred_; }
+  Translator& translator() { return translator_; }
   Ucan& ucan() { return *ucan_; }
+  BusControllers& controllers() { return *controllers_; }
   Clock& clock() { return clock_; }
   UserInterface& ui() { return ui_; }
+  FrameConsumerTable& frameConsumers() { return consumers_; }
+  TickStepTable& tickSteps() { return tickSteps_; }
   MainSettings& settings() { return settings_; }
   MainWindowSettings& windowSettings() { return windowSettings_; }
   CanInterfaceSettings& interfaceSettings() { return interfaceSettings_; }
-  CommandFile& commandFile() { return commandFile_; }
 
-  // Receive history: every frame the pump handled, newest last. back = 0 is the newest frame.
-  size_t historyCount() const { return historyCount_; }
-  const CanFrame& historyFrame(size_t back) const;
-  // Time of the newest received frame in seconds.
-  double newestFrameTime() const { return newestFrameTime_; }
-  uint64_t framesPumped() const { return framesPumped_; }
-  // Frames looped back by the send path that did not fit the loopback queue.
-  uint64_t loopbackDropped() const { return traffic_->loopbackDropped(); }
-
-  // --- traffic display: lists, pause switches, counters (all on the user-interface thread)
+  // traffic: send and receive paths, the display and its commands, history, recorder, player,
+  // trigger, names, sound
   TrafficPaths& traffic() { return *traffic_; }
-  FrameList& rxList() { return traffic_->rxList(); }
-  FrameList& txList() { return traffic_->txList(); }
-  DisplayState& display() { return traffic_->display(); }
-  BusStatistics& statistics() { return traffic_->statistics(); }
-  // The texts above the panes as of the last tick (also handed to trafficHeadersChanged).
-  const TrafficHeaders& trafficHeaders() const { return headers_; }
-  // Pane buttons "Stop"/"Run".
-  void toggleRxStopped();
-  void toggleTxStopped();
-  // "&Pause !": both panes to the negation of the Tx pane's state.
-  void togglePause();
-  // "Combined RX+TX window", double-click on the Rx title; a click on the Tx title turns it off.
-  void setRxTxCombined(bool on);
-  void toggleRxTxCombined() { setRxTxCombined(!settings_.display.rxTxCombined); }
-  // List type of list 1 (Rx) or 2 (Tx): 0 history, 1 sorted (the Rx pop-up menu). The list
-  // empties when its next line arrives.
-  void setListType(int listNumber, int type);
-  // The list-type label clicks: refused (false) while a wait loop of the interpreter runs.
-  bool toggleListType(int listNumber);
-  // "Erase" of the panes (1 Rx, 2 Tx); 4 clears the messages window.
-  void EraseList(int listNumber);
-  // Messages menu and Tools menu.
-  void ResetMessageCounters();
-  void PrintBusStatistics();
-  void ResetCanHardware();
-  // Set by the interpreter's wait loops and the SDO engine; shown in the status text.
-  void setWaitLoopRunning(bool on) { waitLoopRunning_ = on; }
-  void setSdoBusy(bool on) { sdoBusy_ = on; }
-  // The CANopen explanation of frames in the Rx/Tx lines; empty until CANopen provides one.
-  void setCommentProvider(TrafficPaths::CommentProvider provider);
-
-  // --- the script interpreter
-  InterpState& interpState() { return *interpState_; }
-  ScriptProgram& program() { return *program_; }
-  // Where the variables file lives: <configDir>/current_vars.txt.
-  std::string variablesPath() const;
-  // Between ticks (every millisecond headless, from the GUI's precise timer while a script runs):
-  // a 1 ms slice for the script, so a paced frame due in the gap between two tick slices leaves
-  // on time instead of with the next tick.
-  void ScriptTimerTick();
-  // Run the script in the command file from its top (the Run menu, headless --run).
-  void RunScript() { program_->run(); }
-  // "Show Variables ..." and "Show Call Stack ..." print into the messages window.
-  void PrintVariables();
-  void PrintCallStack();
-
-  // --- recorder, player, trigger
+  const TrafficPaths& traffic() const { return *traffic_; }
+  TrafficDisplay& trafficDisplay() { return *trafficDisplay_; }
+  const TrafficDisplay& trafficDisplay() const { return *trafficDisplay_; }
+  ReceiveHistory& history() { return history_; }
   Logger& logger() { return *logger_; }
   CanNameTable& canNames() { return canNames_; }
   LogPlayer& player() { return *player_; }
+  const LogPlayer& player() const { return *player_; }
   Trigger& trigger() { return *trigger_; }
   AudioOutput& audio() { return *audio_; }
-  // One 5 ms step of the log player (the GUI's precise timer, the headless runner's loop). True
-  // every 32nd step: time to refresh the player window.
-  bool PlayerTick();
-  // Stops the player and closes the log file ("Stop player + recorder", the File menu's item).
-  void stopPlayerAndRecorder();
+
+  // the script interpreter and the command file
+  CommandFile& commandFile() { return commandFile_; }
+  const CommandFile& commandFile() const { return commandFile_; }
+  InterpState& interpState() { return *interpState_; }
+  ScriptProgram& program() { return *program_; }
+  const ScriptProgram& program() const { return *program_; }
+  ScriptSession& scripts() { return *scripts_; }
+  const ScriptSession& scripts() const { return *scripts_; }
 
  private:
+  struct StartupStepRow;
+  static const StartupStepRow kStartupSteps[];
+
+  void wireFrameConsumers();
+  void wireTickSteps();
+  void wireRunLoop();
   void runStartupStep();
-  void runningWork(double tickStartMs);
-  void runScriptSlice(double tickStartMs);
-  void initInterface();
+  void stepInit0();
+  void stepFirstRun();
+  void stepInit1();
+  void stepTranslate();
+  void stepInit2();
   void processArguments();
   void drainDeferredMessages();
-  void refreshTrafficHeaders(bool titles, bool status);
-  void notifyChangedLists();
-  void notifyIfChanged(int listNumber);
-  void setBothDisplaysStopped(bool stopped);
+  // Batches of kDefaultPumpLimit frames while frames wait and the budget lasts.
+  void pumpWithinBudget();
   void checkDecimalSeparator();
-  void printPendingCanError();
-  // Bus 1's controller initialised again with its configured rates and an open filter.
-  bool reinitController();
+  void setStatusLabel(std::string text);
+  void updateNotice(std::string secondLine);
   std::string resolvePath(const std::string& path) const;
 
   UserInterface& ui_;
   Clock& clock_;
   AppOptions options_;
+  Translator translator_;
   MessageLog messages_;
   DeferredMessageQueue deferred_;
   std::unique_ptr<Ucan> ucan_;
@@ -207,6 +194,10 @@ class Application {
   MainWindowSettings windowSettings_;
   CanInterfaceSettings interfaceSettings_;
   CommandFile commandFile_;
+  RunLoop runLoop_;
+  FrameConsumerTable consumers_;
+  TickStepTable tickSteps_;
+  std::unique_ptr<BusControllers> controllers_;
 
   int step_ = kStepInit0;
   bool startupInProgress_ = false;
@@ -215,28 +206,26 @@ class Application {
   bool shutDown_ = false;
   int phase_ = 0;
   uint64_t tickCount_ = 0;
+  double lastTickMs_ = -kTickMs;
+  std::string statusLabel_;
+  ClosingNotice notice_;
 
   std::unique_ptr<TrafficPaths> traffic_;
+  ReceiveHistory history_;
   CanNameTable canNames_;
   std::unique_ptr<Logger> logger_;
   std::unique_ptr<AudioSignalOutput> audio_;
   std::unique_ptr<Trigger> trigger_;
   std::unique_ptr<LogPlayer> player_;
+  std::unique_ptr<TrafficDisplay> trafficDisplay_;
   class LoggerSink;
   std::unique_ptr<LoggerSink> loggerSink_;
   std::unique_ptr<InterpState> interpState_;
   class ScriptBinding;
   std::unique_ptr<ScriptBinding> scriptBinding_;
   std::unique_ptr<ScriptProgram> program_;
-  bool scriptWasRunning_ = false;
-  TrafficHeaders headers_;
-  uint64_t notifiedModifications_[3] = {0, 0, 0};  // per list number, as last told to the panes
-  bool waitLoopRunning_ = false;
-  bool sdoBusy_ = false;
-  std::unique_ptr<CanFrame[]> history_;
-  size_t historyHead_ = 0;  // next slot to write
-  size_t historyCount_ = 0;
-  double newestFrameTime_ = 0;
+  std::unique_ptr<ScriptSession> scripts_;
+  bool frameEndedWait_ = false;
   uint64_t framesPumped_ = 0;
 
   double lastDecimalCheckMs_ = 0;

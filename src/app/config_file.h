@@ -14,8 +14,8 @@
 
 #include <string>
 
-#include "base/ini_file.h"
 #include "app/settings.h"
+#include "base/ini_file.h"
 #include "can/interface_settings.h"
 
 namespace busprobe {

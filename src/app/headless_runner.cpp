@@ -9,17 +9,22 @@
 
 namespace busprobe {
 
-void HeadlessUserInterface::messageLine(const std::string& line) {
+void HeadlessUserInterface::changed(UiTopic topic) {
+  if (topic != UiTopic::kMessages || app_ == nullptr) return;
+  app_->messages().forEachSince(printed_, [this](const std::string& line) { printLine(line); });
+}
+
+void HeadlessUserInterface::printLine(const std::string& line) {
   std::fputs(line.c_str(), out_);
   std::fputc('\n', out_);
   std::fflush(out_);
 }
 
-void HeadlessUserInterface::showMessageBox(const std::string& title, const std::string& text) {
-  messageLine(title + ": " + text);
+void HeadlessUserInterface::presentMessageBox(const std::string& title, const std::string& text) {
+  printLine(title + ": " + text);
 }
 
-void HeadlessUserInterface::trafficLine(bool /*transmitted*/, std::string_view line) {
+void HeadlessUserInterface::trafficLine(std::string_view line) {
   std::fwrite(line.data(), 1, line.size(), out_);
   std::fputc('\n', out_);
 }
@@ -27,11 +32,11 @@ void HeadlessUserInterface::trafficLine(bool /*transmitted*/, std::string_view l
 namespace {
 
 constexpr double kHeadlessPlayerStepMs = 1.0;
-constexpr double kHeadlessScriptTimerMs = 1.0;
 
 // Waits waitMs unless a stop signal comes first; true on a signal.
 bool WaitForSignal(const sigset_t& signals, double waitMs) {
-  if (waitMs < 0) waitMs = 0;
+  if (!(waitMs > 0)) waitMs = 0;
+  if (waitMs > 1000) waitMs = 1000;
   timespec timeout;
   timeout.tv_sec = static_cast<time_t>(waitMs / 1000.0);
   timeout.tv_nsec = static_cast<long>(std::fmod(waitMs, 1000.0) * 1e6);
@@ -51,14 +56,16 @@ int RunHeadless(const CommandLine& commandLine, AppOptions options) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   SteadyClock clock;
-  HeadlessUserInterface ui(stdout, commandLine.showTraffic);
+  HeadlessUserInterface ui(stdout);
   Application app(ui, clock, std::move(options));
+  if (commandLine.showTraffic)
+    app.traffic().setLineSink([&ui](bool /*transmitted*/, std::string_view line) { ui.trafficLine(line); });
   app.startUp();
 
-  int status = 0;
+  int status = kHeadlessOk;
   if (!commandLine.recordFile.empty() && !app.logger().OpenLogFile(commandLine.recordFile)) {
     app.shutDown(true);
-    return 1;
+    return kHeadlessFailed;
   }
   const bool playing = !commandLine.playFile.empty();
   bool playStarted = false;
@@ -66,23 +73,16 @@ int RunHeadless(const CommandLine& commandLine, AppOptions options) {
   bool scriptStarted = false;
 
   const double startMs = clock.nowMs();
-  double nextTickMs = startMs;
-  double nextStepMs = startMs;
   const double exitAtMs =
       commandLine.exitAfterSeconds >= 0 ? startMs + commandLine.exitAfterSeconds * 1000.0 : INFINITY;
   for (;;) {
-    double now = clock.nowMs();
-    if (now >= nextTickMs) {
-      app.tick();
-      ui.flush();
-      nextTickMs += Application::kTickMs;
-      if (nextTickMs < now) nextTickMs = now;  // fell behind: do not try to catch up with a burst
-    }
+    const double nextDueMs = app.runLoop().runDue();
+    ui.flush();
     if (playing && !playStarted && app.running()) {
       playStarted = true;
       if (!app.player().OpenPlayerFile(commandLine.playFile)) {
         app.messages().PrintMessage("%s: %s", kPlayerOpenFailedText, commandLine.playFile.c_str());
-        status = 1;
+        status = kHeadlessFailed;
         break;
       }
       // A headless replay has no Stop button: it plays the file once.
@@ -92,47 +92,40 @@ int RunHeadless(const CommandLine& commandLine, AppOptions options) {
       // Without windows to serve, the player can be stepped every millisecond: each frame then
       // leaves within about a millisecond of its due time instead of on a 5 ms grid.
       app.player().setStepMs(kHeadlessPlayerStepMs);
-      nextStepMs = clock.nowMs();
+      continue;
     }
     if (scripting && !scriptStarted && app.running()) {
       scriptStarted = true;
-      if (!app.commandFile().load(commandLine.runFile)) {
-        app.messages().PrintMessage("Could not read command file \"%s\" .", commandLine.runFile.c_str());
-        status = 1;
+      if (!app.scripts().loadCommandFile(commandLine.runFile)) {
+        status = kHeadlessFailed;
         break;
       }
-      app.RunScript();
+      app.scripts().run();
+      continue;
     }
     if (scriptStarted && !app.program().running()) {
-      status = app.program().stoppedByError() ? 1 : 0;
+      status = app.program().stoppedByError() ? kHeadlessFailed : kHeadlessOk;
       app.tick();
       ui.flush();
       break;
     }
-    if (scriptStarted) {
-      app.ScriptTimerTick();
-      ui.flush();
-    }
-    const bool stepping = playStarted && app.player().state() == PlayerState::kPlaying;
-    if (playStarted && !stepping) {
+    if (playStarted && app.player().state() != PlayerState::kPlaying) {
       // The file has been played: one more tick takes in the last echoes, then the run ends.
       app.tick();
       ui.flush();
       break;
     }
-    now = clock.nowMs();
-    if (stepping && now >= nextStepMs) {
-      app.PlayerTick();
-      ui.flush();
-      nextStepMs += kHeadlessPlayerStepMs;
-      if (nextStepMs < now) nextStepMs = now;
+    const double now = clock.nowMs();
+    if (now >= exitAtMs) {
+      if (scriptStarted && app.program().running()) {
+        app.messages().PrintMessage("Script still running after %g s: stopped.",
+                                    commandLine.exitAfterSeconds);
+        app.program().stop();
+        status = kHeadlessUnfinished;
+      }
+      break;
     }
-    now = clock.nowMs();
-    if (now >= exitAtMs) break;
-    double wakeMs = std::min(nextTickMs, exitAtMs);
-    if (stepping) wakeMs = std::min(wakeMs, nextStepMs);
-    if (scriptStarted) wakeMs = std::min(wakeMs, now + kHeadlessScriptTimerMs);
-    if (WaitForSignal(stopSignals, wakeMs - now)) break;
+    if (WaitForSignal(stopSignals, std::min(nextDueMs, exitAtMs) - now)) break;
   }
   app.shutDown(true);
   return status;

@@ -1,12 +1,13 @@
-// Runs the application without windows: the same start-up, tick and shutdown; every messages-window
-// line is printed on standard output as it is written, and with --show-traffic every Rx and Tx
-// line too. --record opens the logger at start-up; --play plays a log file once after start-up,
-// stepping the player every millisecond between ticks, and ends the run when the file has been
-// played. --run loads a script and runs it after start-up; the run ends with the script.
-// SIGINT and SIGTERM run the normal shutdown.
+// Runs the application without windows: the same start-up, run loop and shutdown; every
+// messages-window line is printed on standard output as it is written, and with --show-traffic
+// every Rx and Tx line too. --record opens the logger at start-up; --play plays a log file once
+// after start-up, stepping the player every millisecond between ticks, and ends the run when the
+// file has been played. --run loads a script and runs it after start-up; the run ends with the
+// script. SIGINT and SIGTERM run the normal shutdown.
 #pragma once
 
 #include <cstdio>
+#include <string_view>
 
 #include "app/application.h"
 #include "app/command_line.h"
@@ -15,24 +16,31 @@ namespace busprobe {
 
 class HeadlessUserInterface : public UserInterface {
  public:
-  explicit HeadlessUserInterface(std::FILE* out = stdout, bool showTraffic = false)
-      : out_(out), showTraffic_(showTraffic) {}
-  void messageLine(const std::string& line) override;
-  // A box has nobody to click it away: its title and text are printed instead.
-  void showMessageBox(const std::string& title, const std::string& text) override;
-  bool wantsTrafficLines() const override { return showTraffic_; }
+  explicit HeadlessUserInterface(std::FILE* out = stdout) : out_(out) {}
+  void attachCore(const Application& app) override { app_ = &app; }
+  void changed(UiTopic topic) override;
   // Buffered; flush() (after every tick) or the next messages line writes them out.
-  void trafficLine(bool transmitted, std::string_view line) override;
+  void trafficLine(std::string_view line);
   void flush() { std::fflush(out_); }
 
+ protected:
+  // A box has nobody to click it away: its title and text are printed instead.
+  void presentMessageBox(const std::string& title, const std::string& text) override;
+
  private:
+  void printLine(const std::string& line);
+
   std::FILE* out_;
-  bool showTraffic_;
+  const Application* app_ = nullptr;
+  uint64_t printed_ = 0;  // messages lines printed so far
 };
 
+// The exit status of a run: 0 all done, 1 a file could not be used or the script stopped with an
+// error, 2 work left unfinished when the run was cut short (--exit-after).
+enum HeadlessStatus : int { kHeadlessOk = 0, kHeadlessFailed = 1, kHeadlessUnfinished = 2 };
+
 // Blocks SIGINT/SIGTERM for the calling thread and runs until a signal, --exit-after, the end of
-// the --play file, the end of the --run script, or forever. Returns the process exit status: 1 when
-// the --record, --play or --run file cannot be opened or the script stopped with an error.
+// the --play file, the end of the --run script, or forever. Returns the process exit status.
 int RunHeadless(const CommandLine& commandLine, AppOptions options);
 
 }  // namespace busprobe

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/user_interface.h"
+#include "base/translator.h"
 
 namespace busprobe {
 
@@ -29,8 +30,12 @@ void MessageLog::PrintMessage(const char* format, ...) {
   va_end(args);
 }
 
+const char* MessageLog::translated(const char* format) const {
+  return translator_ ? translator_->translate(format) : format;
+}
+
 void MessageLog::PrintMessageV(const char* format, va_list args) {
-  printText(FormatV(format, args));
+  printText(FormatV(translated(format), args));
 }
 
 void MessageLog::PrintSdoMessage(int flags, const char* format, ...) {
@@ -44,7 +49,7 @@ void MessageLog::PrintSdoMessage(int flags, const char* format, ...) {
   if (flags & 1) text += "SDO: ";
   va_list args;
   va_start(args, format);
-  text += FormatV(format, args);
+  text += FormatV(translated(format), args);
   va_end(args);
   printText(text);
 }
@@ -53,7 +58,7 @@ void MessageLog::PrintCanMessage(const char* format, ...) {
   if (!canDriverMessages) return;
   va_list args;
   va_start(args, format);
-  std::string text = "CAN: " + FormatV(format, args);
+  std::string text = "CAN: " + FormatV(translated(format), args);
   va_end(args);
   printText(text);
 }
@@ -78,13 +83,22 @@ void MessageLog::printText(std::string_view text) {
 
 void MessageLog::appendLine(std::string line) {
   while (lines_.size() > maxLines_) lines_.pop_front();
-  lines_.push_back(line);
-  ui_.messageLine(lines_.back());
+  lines_.push_back(std::move(line));
+  ++appended_;
+  notify_.changed(UiTopic::kMessages);
 }
 
 void MessageLog::clear() {
   lines_.clear();
-  ui_.messagesCleared();
+  ++cleared_;
+  notify_.changed(UiTopic::kMessages);
+}
+
+void MessageLog::forEachSince(uint64_t& seen, const std::function<void(const std::string&)>& line) const {
+  const uint64_t firstHeld = appended_ - lines_.size();
+  for (uint64_t n = seen < firstHeld ? firstHeld : seen; n < appended_; ++n)
+    line(lines_[static_cast<size_t>(n - firstHeld)]);
+  seen = appended_;
 }
 
 }  // namespace busprobe

@@ -12,13 +12,17 @@
 
 namespace busprobe {
 
-class UserInterface;
+class ChangeNotifications;
+class Translator;
 
 class MessageLog {
  public:
   static constexpr size_t kMaxLineChars = 255;
 
-  explicit MessageLog(UserInterface& ui) : ui_(ui) {}
+  explicit MessageLog(ChangeNotifications& notify) : notify_(notify) {}
+
+  // Formats pass the translator (when set) before their arguments are filled in.
+  void setTranslator(const Translator* translator) { translator_ = translator; }
 
   void PrintMessage(const char* format, ...) __attribute__((format(printf, 2, 3)));
   // flags bit 1: "t=%lu: " with the time in whole seconds; bit 0: "SDO: ".
@@ -43,13 +47,25 @@ class MessageLog {
   }
   size_t maxLines() const { return maxLines_; }
   const std::deque<std::string>& lines() const { return lines_; }
+  // Lines appended since the program started, and how often the window was emptied: a reader
+  // keeps both and asks for what came since (the oldest may have been dropped meanwhile).
+  uint64_t appendedCount() const { return appended_; }
+  uint64_t clearCount() const { return cleared_; }
+  // Calls `line` for every line appended after the first `seen` lines that is still held, and
+  // sets `seen` to appendedCount().
+  void forEachSince(uint64_t& seen, const std::function<void(const std::string&)>& line) const;
   // Source of "now" in seconds for the SDO time prefix.
   void setSecondsSource(std::function<double()> seconds) { seconds_ = std::move(seconds); }
 
  private:
   void appendLine(std::string line);
 
-  UserInterface& ui_;
+  const char* translated(const char* format) const;
+
+  ChangeNotifications& notify_;
+  const Translator* translator_ = nullptr;
+  uint64_t appended_ = 0;
+  uint64_t cleared_ = 0;
   std::deque<std::string> lines_;
   size_t maxLines_ = 500;
   std::function<double()> seconds_;

@@ -29,8 +29,8 @@ void Application::ScriptBinding::noteReceived(const CanFrame& frame) {
 const CanFrame* Application::ScriptBinding::historyFrameBySequence(uint64_t sequence) const {
   if (sequence >= received_) return nullptr;
   const uint64_t back = received_ - 1 - sequence;
-  if (back >= app_.historyCount_) return nullptr;
-  return &app_.historyFrame(static_cast<size_t>(back));
+  if (back >= app_.history_.count()) return nullptr;
+  return &app_.history_.frame(static_cast<size_t>(back));
 }
 
 // Scripts read the common CAN clock, the time base of received frames' timestamps, so that `t`,
@@ -44,7 +44,7 @@ void Application::ScriptBinding::message(std::string_view text) {
 }
 
 int Application::ScriptBinding::busComponent(int bus, std::string_view component, ScriptValue& out) {
-  BusStatistics& stats = app_.statistics();
+  BusStatistics& stats = app_.traffic_->statistics();
   if (component == "baudrate") {
     int kbits = 0;
     std::lock_guard<std::recursive_mutex> lock(app_.ucan_->lock());
@@ -70,7 +70,7 @@ int Application::ScriptBinding::busComponent(int bus, std::string_view component
 int Application::ScriptBinding::externalFactor(std::string_view name, ScriptCursor& cursor,
                                                ScriptValue& out) {
   if (name == "freeze") {
-    out = ScriptValue::integer(app_.display().rxDisplayStopped ? 1 : 0);
+    out = ScriptValue::integer(app_.traffic_->display().rxDisplayStopped ? 1 : 0);
     setReceiveDisplayFrozen(true);
     return 0;
   }
@@ -129,7 +129,7 @@ bool Application::ScriptBinding::transmit(CanFrame& frame) {
 }
 
 bool Application::ScriptBinding::resetController() {
-  return app_.reinitController();
+  return app_.controllers_->reinit(0);
 }
 
 bool Application::ScriptBinding::findReceivedSince(const FrameWaitPattern& pattern, double sinceSec,
@@ -137,8 +137,8 @@ bool Application::ScriptBinding::findReceivedSince(const FrameWaitPattern& patte
   // Newest to oldest while the frames are recent enough; the oldest match is the one that would
   // have ended the wait first.
   bool found = false;
-  for (size_t back = 0; back < app_.historyCount_; ++back) {
-    const CanFrame& f = app_.historyFrame(back);
+  for (size_t back = 0; back < app_.history_.count(); ++back) {
+    const CanFrame& f = app_.history_.frame(back);
     if (f.timestamp * 0.001 < sinceSec) break;
     if (pattern.matches(f)) {
       out = f;
@@ -153,12 +153,11 @@ void Application::ScriptBinding::setIdsShownAsText(const int32_t ids[4]) {
 }
 
 void Application::ScriptBinding::setReceiveDisplayFrozen(bool frozen) {
-  app_.display().rxDisplayStopped = frozen;
-  app_.refreshTrafficHeaders(true, false);
+  app_.trafficDisplay_->setRxStopped(frozen);
 }
 
 void Application::ScriptBinding::resetStatistics() {
-  app_.ResetMessageCounters();
+  app_.traffic_->ResetMessageCounters();
 }
 
 void Application::ScriptBinding::playSound(double freqHz, int durationMs, int modulation) {
@@ -180,16 +179,16 @@ int Application::ScriptBinding::extensionCommand(std::string_view word, ScriptCu
       lex::skipBlanks(cursor);
       lex::consume(cursor, ")");
     }
-    if (mode == 1) app_.EraseList(TrafficPaths::kRxList);
-    if (mode == 2) app_.EraseList(TrafficPaths::kTxList);
-    if (mode == 3) app_.EraseList(4);
+    if (mode == 1) app_.trafficDisplay_->EraseList(TrafficPaths::kRxList);
+    if (mode == 2) app_.trafficDisplay_->EraseList(TrafficPaths::kTxList);
+    if (mode == 3) app_.messages_.clear();
     return 0;
   }
   return ScriptHost::extensionCommand(word, cursor, text);
 }
 
 void Application::ScriptBinding::showProgramLine(int line) {
-  app_.ui_.scriptShowLine(line);
+  app_.scripts_->showLine(line);
 }
 
 }  // namespace busprobe

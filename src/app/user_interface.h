@@ -1,76 +1,92 @@
-// The one interface through which the core reaches the user: the Qt GUI, the headless runner and
-// tests each implement it. The core never blocks on a widget; questions are typed calls here.
+// How the core reaches the user, in two halves. Questions (message boxes, yes/no, file choice,
+// string entry) are typed calls the core waits on; the Qt GUI asks with dialogs, the headless
+// runner and tests answer with defaults or scripted answers. Change notifications only name a
+// topic: the windows then read what they show from the core (the messages log, the lists, the
+// header texts, the status label, the program), so no state lives twice.
 #pragma once
 
 #include <cstdint>
 #include <string>
-#include <string_view>
+#include <vector>
 
 namespace busprobe {
 
-// The texts above the Rx and Tx panes and the traffic indicators, as the tick computes them.
-struct TrafficHeaders {
-  std::string rxTitle;   // "Rx" or "Rx+Tx" (combined), + " (stopped)"
-  std::string txTitle;   // "Tx" or "Tx (stopped)"
-  std::string rxButton;  // "Stop" while running, "Run" while stopped
-  std::string txButton;
-  std::string pauseMenuText;    // "&Pause !", or "&Paused" while the Tx pane is stopped
-  std::string rxListTypeLabel;  // "history", "sorted" or "?list_type?"
-  std::string txListTypeLabel;
-  std::string rxCount;         // "N=" + received frames of both buses
-  std::string txCount;         // "N=" + sent frames of both buses
-  std::string statusText;      // "SDO busy", "processing" or "-"
-  uint32_t loggerLampRgb = 0;  // 0xRRGGBB: blinks red while recording, green while playing
+class Application;
+class Translator;
 
-  bool operator==(const TrafficHeaders&) const = default;
+// A file to choose: the dialog's title, its filters ("Text (*.txt)"), where it starts and the
+// name it proposes.
+struct FileChoice {
+  std::string title;
+  std::vector<std::string> filters;
+  std::string directory;
+  std::string proposedName;
+  std::string defaultSuffix;  // added to a name typed without extension
+  bool save = false;          // a file to write (asks before replacing one)
 };
 
-class UserInterface {
+class UserQuestions {
  public:
-  virtual ~UserInterface() = default;
+  virtual ~UserQuestions() = default;
 
-  // A line was appended to the messages window (already split and cut to 255 characters).
-  virtual void messageLine(const std::string& line) = 0;
-  // The messages window was emptied.
-  virtual void messagesCleared() {}
-  // The main window's status label (start-up step names, later status texts).
-  virtual void statusLabel(const std::string& /*text*/) {}
-  // The command file was (re)loaded into the command editor; the editor shows its new text.
-  virtual void commandFileLoaded() {}
-  // Display refresh of one tick phase (1: list headers, 2: editor caption, 3: status line).
-  virtual void refreshPhase(int /*phase*/) {}
+  // Texts pass the translator (when one is set) before the user sees them.
+  void setTranslator(const Translator* translator) { translator_ = translator; }
 
-  // List 1 (Rx) or 2 (Tx) changed: the pane pulls the changed rows with FrameList::takeRefresh()
-  // from Application::rxList() / txList(). Called at most once per receive batch and per tick.
-  virtual void frameListChanged(int /*listNumber*/) {}
-  // Some text above the panes, the status text or the logger lamp changed.
-  virtual void trafficHeadersChanged(const TrafficHeaders& /*headers*/) {}
-  // Every Rx and Tx line (no line end) is handed to trafficLine when this says so (headless
-  // --show-traffic); asked once at start-up.
-  virtual bool wantsTrafficLines() const { return false; }
-  virtual void trafficLine(bool /*transmitted*/, std::string_view /*line*/) {}
-
-  // A Yes/No question; returns true for Yes. Headless and tests answer with the default.
-  virtual bool askYesNo(const std::string& /*title*/, const std::string& /*text*/, bool defaultYes) {
-    return defaultYes;
-  }
+  // A Yes/No question; true for Yes.
+  bool askYesNo(const std::string& title, const std::string& text, bool defaultYes);
   // An information box.
-  virtual void showMessageBox(const std::string& /*title*/, const std::string& /*text*/) {}
-
-  // The closing notice: first shown with its second line, then each shutdown step replaces that line.
-  virtual void noticeShow(const std::string& /*secondLine*/) {}
-  virtual void noticeUpdate(const std::string& /*secondLine*/) {}
-  virtual void noticeHide() {}
-
-  // --- the script program
-  // The editor should scroll to this 0-based line (breakpoint reached, single step, user stop).
-  virtual void scriptShowLine(int /*line*/) {}
-  // A run ended (end of text, stop, error, breakpoint): the editor shows the final line and its
-  // markers, the Run menu its captions. `errorText` is empty unless it stopped with a message.
-  virtual void scriptEnded(const std::string& /*errorText*/) {}
-
+  void showMessageBox(const std::string& title, const std::string& text);
+  // The chosen file's path; empty when the user cancelled.
+  std::string chooseFile(const FileChoice& choice);
+  // A line of text to edit; false when the user cancelled (text then unchanged).
+  bool enterString(const std::string& title, const std::string& prompt, std::string& text);
   // Lets windows repaint while a core loop waits for the bus; a no-op headless.
   virtual void processEvents() {}
+
+ protected:
+  // What each user interface implements; texts arrive translated. The defaults answer as a user
+  // who accepts every default would.
+  virtual bool answerYesNo(const std::string& /*title*/, const std::string& /*text*/, bool defaultYes) {
+    return defaultYes;
+  }
+  virtual void presentMessageBox(const std::string& /*title*/, const std::string& /*text*/) {}
+  virtual std::string answerFileChoice(const FileChoice& /*choice*/) { return {}; }
+  virtual bool answerString(const std::string& /*title*/, const std::string& /*prompt*/,
+                            std::string& /*text*/) {
+    return true;
+  }
+
+ private:
+  std::string translated(const std::string& text) const;
+  const Translator* translator_ = nullptr;
+};
+
+// What changed in the core; the window showing it reads the new state from the core.
+enum class UiTopic : int {
+  kMessages,        // lines appended to the messages window, or the window emptied (MessageLog)
+  kStatusLabel,     // Application::statusLabel()
+  kCommandFile,     // the command file was (re)loaded into the editor (CommandFile)
+  kTickPhase,       // display refresh of Application::tickPhase(): 1 headers, 2 editor, 3 status
+  kRxList,          // list 1 has rows to pull (FrameList::takeRefresh)
+  kTxList,          // list 2 has rows to pull
+  kTrafficHeaders,  // TrafficDisplay::headers()
+  kClosingNotice,   // Application::closingNotice()
+  kScriptLine,      // the editor should scroll to ScriptSession::lineToShow()
+  kScriptEnded,     // a run ended: the program's final line, markers and error text
+  kPlayer,          // the log player's labels are due for a refresh
+};
+
+class ChangeNotifications {
+ public:
+  virtual ~ChangeNotifications() = default;
+  virtual void changed(UiTopic /*topic*/) {}
+};
+
+class UserInterface : public UserQuestions, public ChangeNotifications {
+ public:
+  // The application tells its user interface about itself when it is created, so that the
+  // interface can read what changed; called once, from the application's constructor.
+  virtual void attachCore(const Application& /*app*/) {}
 };
 
 }  // namespace busprobe

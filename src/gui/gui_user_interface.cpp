@@ -1,6 +1,9 @@
 #include "gui/gui_user_interface.h"
 
 #include <QCoreApplication>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QStringDecoder>
 
@@ -40,62 +43,94 @@ QString CoreTextToQt(std::string_view text, bool* wasLatin1) {
 GuiUserInterface::GuiUserInterface() = default;
 GuiUserInterface::~GuiUserInterface() = default;
 
-void GuiUserInterface::messageLine(const std::string& line) {
-  if (window_) window_->messages()->appendLine(line);
+void GuiUserInterface::changed(UiTopic topic) {
+  if (topic == UiTopic::kClosingNotice) {
+    showNotice();
+    return;
+  }
+  if (!window_ || !app_) return;
+  switch (topic) {
+    case UiTopic::kMessages:
+      window_->messages()->syncWithLog();
+      break;
+    case UiTopic::kStatusLabel:
+      window_->setStatusText(ToQt(app_->statusLabel()));
+      break;
+    case UiTopic::kCommandFile:
+      window_->showCommandFile();
+      break;
+    case UiTopic::kTickPhase:
+      window_->refreshPhase(app_->tickPhase());
+      break;
+    case UiTopic::kRxList:
+      window_->refreshFrameList(TrafficPaths::kRxList);
+      break;
+    case UiTopic::kTxList:
+      window_->refreshFrameList(TrafficPaths::kTxList);
+      break;
+    case UiTopic::kTrafficHeaders:
+      window_->showTrafficHeaders(app_->trafficDisplay().headers());
+      break;
+    case UiTopic::kScriptLine:
+      window_->scriptShowLine(app_->scripts().lineToShow());
+      break;
+    case UiTopic::kScriptEnded:
+      window_->scriptEnded(app_->program().stoppedByError() ? app_->program().lastErrorText()
+                                                            : std::string());
+      break;
+    case UiTopic::kPlayer:
+      if (window_->playerWindow()) window_->playerWindow()->refreshLabels();
+      break;
+    case UiTopic::kClosingNotice:
+      break;
+  }
 }
 
-void GuiUserInterface::messagesCleared() {
-  if (window_) window_->messages()->clearLines();
+void GuiUserInterface::showNotice() {
+  if (!app_) return;
+  const ClosingNotice& n = app_->closingNotice();
+  if (!n.shown) {
+    if (notice_) notice_->hide();
+    return;
+  }
+  if (!notice_) {
+    notice_ = std::make_unique<NoticeWindow>();
+    notice_->showCentred(ToQt(n.secondLine), window_);
+  } else {
+    if (!notice_->isVisible()) notice_->showCentred(ToQt(n.secondLine), window_);
+    notice_->setSecondLine(ToQt(n.secondLine));
+  }
 }
 
-void GuiUserInterface::statusLabel(const std::string& text) {
-  if (window_) window_->setStatusText(ToQt(text));
-}
-
-void GuiUserInterface::commandFileLoaded() {
-  if (window_) window_->showCommandFile();
-}
-
-void GuiUserInterface::refreshPhase(int phase) {
-  if (window_) window_->refreshPhase(phase);
-}
-
-void GuiUserInterface::frameListChanged(int listNumber) {
-  if (window_) window_->refreshFrameList(listNumber);
-}
-
-void GuiUserInterface::trafficHeadersChanged(const TrafficHeaders& headers) {
-  if (window_) window_->showTrafficHeaders(headers);
-}
-
-bool GuiUserInterface::askYesNo(const std::string& title, const std::string& text, bool defaultYes) {
+bool GuiUserInterface::answerYesNo(const std::string& title, const std::string& text, bool defaultYes) {
   return Ask(window_, title, text, QMessageBox::Yes | QMessageBox::No,
              defaultYes ? QMessageBox::Yes : QMessageBox::No, QMessageBox::Question);
 }
 
-void GuiUserInterface::showMessageBox(const std::string& title, const std::string& text) {
+void GuiUserInterface::presentMessageBox(const std::string& title, const std::string& text) {
   Ask(window_, title, text, QMessageBox::Ok, QMessageBox::Ok, QMessageBox::Information);
 }
 
-void GuiUserInterface::noticeShow(const std::string& secondLine) {
-  if (!notice_) notice_ = std::make_unique<NoticeWindow>();
-  notice_->showCentred(ToQt(secondLine), window_);
+std::string GuiUserInterface::answerFileChoice(const FileChoice& choice) {
+  QStringList filters;
+  for (const std::string& f : choice.filters) filters << ToQt(f);
+  QFileDialog dialog(window_, ToQt(choice.title), ToQt(choice.directory));
+  dialog.setNameFilters(filters);
+  dialog.setAcceptMode(choice.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  dialog.setFileMode(choice.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  if (!choice.defaultSuffix.empty()) dialog.setDefaultSuffix(ToQt(choice.defaultSuffix));
+  if (!choice.proposedName.empty()) dialog.selectFile(ToQt(choice.proposedName));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().first().toStdString();
 }
 
-void GuiUserInterface::noticeUpdate(const std::string& secondLine) {
-  if (notice_) notice_->setSecondLine(ToQt(secondLine));
-}
-
-void GuiUserInterface::noticeHide() {
-  if (notice_) notice_->hide();
-}
-
-void GuiUserInterface::scriptShowLine(int line) {
-  if (window_) window_->scriptShowLine(line);
-}
-
-void GuiUserInterface::scriptEnded(const std::string& errorText) {
-  if (window_) window_->scriptEnded(errorText);
+bool GuiUserInterface::answerString(const std::string& title, const std::string& prompt, std::string& text) {
+  bool ok = false;
+  const QString answer =
+      QInputDialog::getText(window_, ToQt(title), ToQt(prompt), QLineEdit::Normal, ToQt(text), &ok);
+  if (!ok) return false;
+  text = answer.toStdString();
+  return true;
 }
 
 void GuiUserInterface::processEvents() {

@@ -1,5 +1,6 @@
-// The core's user interface in the Qt program: lines and status texts go to the main window,
-// questions become message boxes, and the closing notice is a small popup. The core is created
+// The core's user interface in the Qt program: a change tells the main window which part to
+// refresh from the core, questions become message boxes and dialogs, and the closing notice is a
+// small popup. The core is created
 // before the main window (the window needs the loaded configuration), so the window is attached
 // later; whatever the core reports before that stays in its own records and the window shows it
 // when it is built.
@@ -31,30 +32,23 @@ class GuiUserInterface : public UserInterface {
   void attach(MainWindow* window) { window_ = window; }
   void detach() { window_ = nullptr; }
 
-  void messageLine(const std::string& line) override;
-  void messagesCleared() override;
-  void statusLabel(const std::string& text) override;
-  void commandFileLoaded() override;
-  void refreshPhase(int phase) override;
-  void frameListChanged(int listNumber) override;
-  void trafficHeadersChanged(const TrafficHeaders& headers) override;
-
-  bool askYesNo(const std::string& title, const std::string& text, bool defaultYes) override;
-  void showMessageBox(const std::string& title, const std::string& text) override;
-
-  void noticeShow(const std::string& secondLine) override;
-  void noticeUpdate(const std::string& secondLine) override;
-  void noticeHide() override;
-
-  void scriptShowLine(int line) override;
-  void scriptEnded(const std::string& errorText) override;
-
+  void attachCore(const Application& app) override { app_ = &app; }
+  void changed(UiTopic topic) override;
   void processEvents() override;
 
   // Null until the closing notice was first shown.
   NoticeWindow* notice() const { return notice_.get(); }
 
+ protected:
+  bool answerYesNo(const std::string& title, const std::string& text, bool defaultYes) override;
+  void presentMessageBox(const std::string& title, const std::string& text) override;
+  std::string answerFileChoice(const FileChoice& choice) override;
+  bool answerString(const std::string& title, const std::string& prompt, std::string& text) override;
+
  private:
+  void showNotice();
+
+  const Application* app_ = nullptr;
   MainWindow* window_ = nullptr;
   std::unique_ptr<NoticeWindow> notice_;
 };

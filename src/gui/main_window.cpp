@@ -15,6 +15,7 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -34,8 +35,8 @@ MainWindow::MainWindow(Application& app, QWidget* parent)
   setObjectName(QStringLiteral("BusprobeW"));
   setWindowTitle(CoreTextToQt(app_.caption()));
 
-  rx_ = new TrafficPane(TrafficPane::Kind::Rx, app_.rxList(), hSplit_);
-  tx_ = new TrafficPane(TrafficPane::Kind::Tx, app_.txList(), hSplit_);
+  rx_ = new TrafficPane(TrafficPane::Kind::Rx, app_.traffic().rxList(), hSplit_);
+  tx_ = new TrafficPane(TrafficPane::Kind::Tx, app_.traffic().txList(), hSplit_);
   hSplit_->setObjectName(QStringLiteral("Split_Rx"));
   hSplit_->addWidget(rx_);
   hSplit_->addWidget(tx_);
@@ -63,23 +64,23 @@ MainWindow::MainWindow(Application& app, QWidget* parent)
   buildMenus();
   connectPanes();
   connect(messages_, &MessagesPane::zoomRequested, this, [this] { toggleZoom(messages_); });
-  connect(messages_->variablesAction(), &QAction::triggered, this, [this] { app_.PrintVariables(); });
+  connect(messages_->variablesAction(), &QAction::triggered, this,
+          [this] { app_.scripts().printVariables(); });
   connect(command_->zoomAction(), &QAction::triggered, this, [this] { toggleZoom(command_); });
   connect(command_->findAction(), &QAction::triggered, this, [this] { findInCommandWindow(); });
 
-  timer_.setInterval(kTickMs);
-  connect(&timer_, &QTimer::timeout, this, &MainWindow::tick);
-  scriptTimer_.setInterval(1);
-  scriptTimer_.setTimerType(Qt::PreciseTimer);
-  connect(&scriptTimer_, &QTimer::timeout, this, [this] {
-    if (!inTick_ && !closed_) app_.ScriptTimerTick();
-  });
+  // One precise single-shot timer, set each time for when the run loop next has work: the tick,
+  // the player's steps, a running script's slices.
+  timer_.setSingleShot(true);
+  timer_.setTimerType(Qt::PreciseTimer);
+  connect(&timer_, &QTimer::timeout, this, &MainWindow::runLoop);
 
   applyDisplaySettings();
   // Whatever the core holds already (lists, header texts) is shown from the start.
   refreshFrameList(TrafficPaths::kRxList);
   refreshFrameList(TrafficPaths::kTxList);
-  showTrafficHeaders(app_.trafficHeaders());
+  showTrafficHeaders(app_.trafficDisplay().headers());
+  setStatusText(CoreTextToQt(app_.statusLabel()));
   applyGeometry();
 }
 
@@ -94,7 +95,7 @@ void MainWindow::buildMenus() {
 
   pauseAction_ = menuBar()->addAction(QStringLiteral("&Pause !"));
   pauseAction_->setObjectName(QStringLiteral("MI_Pause"));
-  connect(pauseAction_, &QAction::triggered, this, [this] { app_.togglePause(); });
+  connect(pauseAction_, &QAction::triggered, this, [this] { app_.trafficDisplay().togglePause(); });
   QAction* trigger = menuBar()->addAction(QStringLiteral("Tr&igger"));
   trigger->setObjectName(QStringLiteral("MI_Trigger"));
   connect(trigger, &QAction::triggered, this, &MainWindow::openTriggerWindow);
@@ -184,13 +185,13 @@ void MainWindow::buildViewMenu() {
   combinedAction_ = view->addAction(QStringLiteral("Combined RX+TX window"));
   combinedAction_->setObjectName(QStringLiteral("MI_Combined"));
   combinedAction_->setCheckable(true);
-  connect(combinedAction_, &QAction::triggered, this, [this] { app_.toggleRxTxCombined(); });
+  connect(combinedAction_, &QAction::triggered, this, [this] { app_.trafficDisplay().toggleRxTxCombined(); });
   connect(view, &QMenu::aboutToShow, this,
           [this] { combinedAction_->setChecked(app_.settings().display.rxTxCombined); });
   combinedAction_->setChecked(app_.settings().display.rxTxCombined);
   QAction* variables = view->addAction(QStringLiteral("Show Variables in the 'Messages'  list"));
   variables->setObjectName(QStringLiteral("MI_ShowVariables"));
-  connect(variables, &QAction::triggered, this, [this] { app_.PrintVariables(); });
+  connect(variables, &QAction::triggered, this, [this] { app_.scripts().printVariables(); });
 }
 
 void MainWindow::buildRunMenu() {
@@ -234,7 +235,8 @@ void MainWindow::buildRunMenu() {
   });
   scrollToCurrentAction_ = add("Scroll to current instruction", "MI_ScrollToCurrent",
                                [this] { command_->showProgramLine(app_.program().programCounter()); });
-  add("Show Call Stack in the 'Messages'  list", "MI_ShowCallStack", [this] { app_.PrintCallStack(); });
+  add("Show Call Stack in the 'Messages'  list", "MI_ShowCallStack",
+      [this] { app_.scripts().printCallStack(); });
   connect(runMenu_, &QMenu::aboutToShow, this, &MainWindow::refreshRunMenu);
   connect(labelMenu_, &QMenu::aboutToShow, this, &MainWindow::refreshRunMenu);
   refreshRunMenu();
@@ -268,13 +270,16 @@ void MainWindow::buildMessagesMenu() {
   QMenu* messages = menuBar()->addMenu(QStringLiteral("&Messages"));
   QAction* reset = messages->addAction(QStringLiteral("&Reset message counters"));
   reset->setObjectName(QStringLiteral("MI_ResetCounters"));
-  connect(reset, &QAction::triggered, this, [this] { app_.ResetMessageCounters(); });
+  connect(reset, &QAction::triggered, this, [this] { app_.traffic().ResetMessageCounters(); });
   QAction* clear = messages->addAction(QStringLiteral("&Clear 'Messages' window"));
   clear->setObjectName(QStringLiteral("MI_ClearMessages"));
   connect(clear, &QAction::triggered, this, [this] { app_.messages().clear(); });
   QAction* report = messages->addAction(QStringLiteral("Generate CAN &Statistic Report"));
   report->setObjectName(QStringLiteral("MI_StatisticReport"));
-  connect(report, &QAction::triggered, this, [this] { app_.PrintBusStatistics(); });
+  connect(report, &QAction::triggered, this, [this] {
+    const int baud[2] = {app_.settings().bus[0].baudrate, app_.settings().bus[1].baudrate};
+    app_.traffic().PrintBusStatistics(baud);
+  });
 
   QMenu* categories = messages->addMenu(QStringLiteral("enable text messages ..."));
   struct Category {
@@ -306,31 +311,41 @@ void MainWindow::buildToolsMenu() {
   QMenu* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
   QAction* reset = tools->addAction(QStringLiteral("&Reset CAN hardware"));
   reset->setObjectName(QStringLiteral("MI_ResetCanHardware"));
-  connect(reset, &QAction::triggered, this, [this] { app_.ResetCanHardware(); });
+  connect(reset, &QAction::triggered, this, [this] {
+    app_.controllers().resetHardware();
+    app_.traffic().ResetMessageCounters();
+  });
 }
 
 void MainWindow::connectPanes() {
   // Rx pane: Stop/Run, a double-click on the title combines Rx and Tx, a double-click on the list
   // type switches history and sorted.
-  connect(rx_->stopButton(), &QPushButton::clicked, this, [this] { app_.toggleRxStopped(); });
-  connect(rx_->titleLabel(), &ClickLabel::doubleClicked, this, [this] { app_.toggleRxTxCombined(); });
+  connect(rx_->stopButton(), &QPushButton::clicked, this,
+          [this] { app_.trafficDisplay().toggleRxStopped(); });
+  connect(rx_->titleLabel(), &ClickLabel::doubleClicked, this,
+          [this] { app_.trafficDisplay().toggleRxTxCombined(); });
   connect(rx_->listTypeLabel(), &ClickLabel::doubleClicked, this,
-          [this] { app_.toggleListType(TrafficPaths::kRxList); });
-  connect(rx_->eraseButton(), &QPushButton::clicked, this, [this] { app_.EraseList(TrafficPaths::kRxList); });
+          [this] { app_.trafficDisplay().toggleListType(TrafficPaths::kRxList); });
+  connect(rx_->eraseButton(), &QPushButton::clicked, this,
+          [this] { app_.trafficDisplay().EraseList(TrafficPaths::kRxList); });
   connect(rx_, &TrafficPane::listTypeChosen, this, [this](int type) {
-    app_.setListType(TrafficPaths::kRxList, type);
+    app_.trafficDisplay().setListType(TrafficPaths::kRxList, type);
     // A refused change (wait loop) leaves the marks on the item that is in force.
     rx_->setListType(app_.settings().display.rxListType);
   });
-  connect(rx_->combinedAction(), &QAction::triggered, this, [this] { app_.toggleRxTxCombined(); });
+  connect(rx_->combinedAction(), &QAction::triggered, this,
+          [this] { app_.trafficDisplay().toggleRxTxCombined(); });
   connect(rx_->findAction(), &QAction::triggered, this, [this] { findInRxPane(); });
 
   // Tx pane: a single click on the title separates Rx and Tx, a click on the list type switches.
-  connect(tx_->stopButton(), &QPushButton::clicked, this, [this] { app_.toggleTxStopped(); });
-  connect(tx_->titleLabel(), &ClickLabel::clicked, this, [this] { app_.setRxTxCombined(false); });
+  connect(tx_->stopButton(), &QPushButton::clicked, this,
+          [this] { app_.trafficDisplay().toggleTxStopped(); });
+  connect(tx_->titleLabel(), &ClickLabel::clicked, this,
+          [this] { app_.trafficDisplay().setRxTxCombined(false); });
   connect(tx_->listTypeLabel(), &ClickLabel::clicked, this,
-          [this] { app_.toggleListType(TrafficPaths::kTxList); });
-  connect(tx_->eraseButton(), &QPushButton::clicked, this, [this] { app_.EraseList(TrafficPaths::kTxList); });
+          [this] { app_.trafficDisplay().toggleListType(TrafficPaths::kTxList); });
+  connect(tx_->eraseButton(), &QPushButton::clicked, this,
+          [this] { app_.trafficDisplay().EraseList(TrafficPaths::kTxList); });
 
   for (TrafficPane* pane : {rx_, tx_}) {
     connect(pane->zoomAction(), &QAction::triggered, this, [this, pane] { toggleZoom(pane); });
@@ -402,25 +417,32 @@ void MainWindow::showEvent(QShowEvent* event) {
   // The stored sizes are pixels of the final client area, so the layout must be settled first.
   if (layout()) layout()->activate();
   applyPaneSizes();
-  timer_.start();
   // The first start-up step runs as soon as the window is up, not one interval later.
-  QTimer::singleShot(0, this, &MainWindow::tick);
+  timer_.start(0);
+}
+
+void MainWindow::runLoop() {
+  if (closed_) return;
+  const uint64_t ticksBefore = app_.tickCount();
+  const double next = app_.runLoop().runDue();
+  if (app_.tickCount() != ticksBefore) afterTick();
+  if (closed_) return;
+  // Never longer than a tick: a script started from a menu between two runs gets its slices soon.
+  const double wait = std::clamp(next - app_.clock().nowMs(), 0.0, static_cast<double>(kTickMs));
+  timer_.start(static_cast<int>(std::ceil(wait)));
 }
 
 void MainWindow::tick() {
   if (inTick_ || closed_) return;
-  inTick_ = true;
   app_.tick();
+  afterTick();
+}
+
+void MainWindow::afterTick() {
+  if (inTick_ || closed_) return;
+  inTick_ = true;
   syncPlayerWindow();
   command_->refreshRunState();
-  const bool scriptRunning = app_.program().running();
-  if (scriptRunning != scriptTimer_.isActive()) {
-    if (scriptRunning) {
-      scriptTimer_.start();
-    } else {
-      scriptTimer_.stop();
-    }
-  }
   inTick_ = false;
   if (closePending_) {
     closePending_ = false;
@@ -508,25 +530,14 @@ void MainWindow::settingsApplied(const MainSettings& before) {
   applyDisplaySettings();
   app_.messages().setMaxLines(now.display.maxWindowLines);
   // A new bit rate takes effect at once on a running interface, like a re-check of the driver.
-  if (app_.running() && app_.ucan().ready()) {
-    for (int bus = 0; bus < 2; ++bus) {
-      const CanBusSettings& b = now.bus[bus];
-      if (b.baudrate == before.bus[bus].baudrate && b.flexDataRate == before.bus[bus].flexDataRate) continue;
-      // As at start-up: the controller with its rates (rate 0 closes that bus), all identifiers open.
-      Ucan& ucan = app_.ucan();
-      std::lock_guard<std::recursive_mutex> lock(ucan.lock());
-      const int ok = ucan.initController(bus, b.baudrate, 2, 0, b.flexDataRate);
-      if (ok && b.baudrate > 0) ucan.setReceiveFilter(bus, 0, 0);
-      if (!ucan.lastError().empty()) app_.messages().PrintCanMessage("%s", ucan.takeLastError().c_str());
-      if (!ok) app_.messages().PrintMessage("ERROR: CAN_Init(%d) failed !", bus + 1);
-    }
-  }
+  if (app_.running()) app_.controllers().applyChangedRates(before.bus);
   // Titles, list types and the combined view show at once, not only at the next tick.
-  if (now.display.rxTxCombined != before.display.rxTxCombined) app_.setRxTxCombined(now.display.rxTxCombined);
+  if (now.display.rxTxCombined != before.display.rxTxCombined)
+    app_.trafficDisplay().setRxTxCombined(now.display.rxTxCombined);
   if (now.display.rxListType != before.display.rxListType)
-    app_.setListType(TrafficPaths::kRxList, now.display.rxListType);
+    app_.trafficDisplay().setListType(TrafficPaths::kRxList, now.display.rxListType);
   if (now.display.txListType != before.display.txListType)
-    app_.setListType(TrafficPaths::kTxList, now.display.txListType);
+    app_.trafficDisplay().setListType(TrafficPaths::kTxList, now.display.txListType);
 }
 
 void MainWindow::openTriggerWindow() {
@@ -608,7 +619,8 @@ void MainWindow::playLogfile() {
 }
 
 void MainWindow::stopPlayerAndRecorder() {
-  app_.stopPlayerAndRecorder();
+  app_.player().StopPlayer();
+  app_.logger().CloseLogFile();
   syncPlayerWindow();
   refreshFileMenu();
 }
@@ -666,9 +678,8 @@ bool MainWindow::askToKeepEditedScript() {
                                "\n\nSave the modified file under this name before loading another ?";
   if (!app_.ui().askYesNo("Busprobe", question, false)) return true;
   std::string error;
-  if (file.save(file.path(), &error)) return true;
+  if (app_.scripts().saveCommandFile(file.path(), &error)) return true;
   // Replacing the text now would lose the edits the user just asked to keep.
-  app_.messages().PrintMessage("%s", error.c_str());
   app_.ui().showMessageBox("Busprobe", error);
   return false;
 }
@@ -693,13 +704,7 @@ bool MainWindow::loadCommandFile() {
 bool MainWindow::loadCommandFile(const QString& path) {
   if (!askToKeepEditedScript()) return false;
   const std::string name = path.toStdString();
-  CommandFile& file = app_.commandFile();
-  if (!file.load(name)) {
-    app_.messages().PrintMessage("Could not read command file \"%s\" .", name.c_str());
-    return false;
-  }
-  app_.messages().PrintMessage("Loaded Busprobe command file from \"%s\" .", name.c_str());
-  command_->showFile();
+  if (!app_.scripts().loadCommandFile(name)) return false;
   rememberCommandFile(name);
   return true;
 }
@@ -717,8 +722,7 @@ bool MainWindow::saveCommandFile() {
   if (chosen.isEmpty()) return false;
   const std::string name = chosen.toStdString();
   std::string error;
-  if (!app_.commandFile().save(name, &error)) {
-    app_.messages().PrintMessage("%s", error.c_str());
+  if (!app_.scripts().saveCommandFile(name, &error)) {
     app_.ui().showMessageBox("Busprobe", error);
     return false;
   }
@@ -882,7 +886,6 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   }
   closed_ = true;
   timer_.stop();
-  scriptTimer_.stop();
   // The tool windows go first; the player window's own close would stop the player (the shutdown
   // does that too, and must find it in the state the user left it).
   if (playerWindow_ && playerWindow_->isVisible()) {

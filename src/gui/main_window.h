@@ -1,7 +1,7 @@
 // The main window: Rx pane and Tx pane side by side on top, the command editor in the middle and
 // the messages window at the bottom, with the main menu, the status label, the traffic status and
-// the logger lamp. It opens the settings, trigger and player windows. It owns the 50 ms
-// timer that drives the application's tick, restores its geometry and pane sizes from the
+// the logger lamp. It opens the settings, trigger and player windows. Its timer drives the
+// application's run loop (tick, player steps, script slices), restores its geometry and pane sizes from the
 // "MainWindow" settings and hands them back when it closes, which runs the application's shutdown.
 #pragma once
 
@@ -94,8 +94,10 @@ class MainWindow : public QMainWindow {
   void refreshFrameList(int listNumber);
   void showTrafficHeaders(const TrafficHeaders& headers);
 
-  // One tick of the application; the timer calls it every 50 ms.
+  // One tick of the application and the window's own work after it (tests drive it by hand).
   void tick();
+  // One pass of the application's run loop; the timer calls it when the loop next has work.
+  void runLoop();
   // Lets one area fill the window, or restores the normal layout when one already does.
   void toggleZoom(QWidget* area);
   bool zoomed() const { return zoomedArea_ != nullptr; }
@@ -145,6 +147,7 @@ class MainWindow : public QMainWindow {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  void afterTick();
   void buildMenus();
   void buildFileMenu();
   void buildSettingsMenu();
@@ -177,9 +180,6 @@ class MainWindow : public QMainWindow {
   QLabel* trafficStatus_;
   LoggerLamp* lamp_;
   QTimer timer_;
-  // While a script runs: 1 ms slices between ticks, so paced frames due between two tick slices
-  // leave on time.
-  QTimer scriptTimer_;
   std::array<QAction*, 3> categoryActions_{};
   QAction* pauseAction_ = nullptr;
   QAction* loggerStatus_ = nullptr;

@@ -63,21 +63,23 @@ MessagesPane::MessagesPane(MessageLog& log, QWidget* parent)
   reloadFromLog();
 }
 
-void MessagesPane::appendLine(const std::string& line) {
+void MessagesPane::syncWithLog() {
+  if (log_.clearCount() != clears_) {
+    clears_ = log_.clearCount();
+    editor_->clear();
+  }
+  if (log_.appendedCount() == shown_) return;
   syncBlockLimit();
-  editor_->appendPlainText(CoreTextToQt(line));
+  log_.forEachSince(shown_,
+                    [this](const std::string& line) { editor_->appendPlainText(CoreTextToQt(line)); });
   scrollToEnd();
-}
-
-void MessagesPane::clearLines() {
-  editor_->clear();
 }
 
 void MessagesPane::reloadFromLog() {
   editor_->clear();
-  syncBlockLimit();
-  for (const std::string& line : log_.lines()) editor_->appendPlainText(CoreTextToQt(line));
-  scrollToEnd();
+  clears_ = log_.clearCount();
+  shown_ = log_.appendedCount() - log_.lines().size();
+  syncWithLog();
 }
 
 void MessagesPane::refreshTitle() {

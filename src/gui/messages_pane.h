@@ -20,8 +20,8 @@ class MessagesPane : public QWidget {
  public:
   MessagesPane(MessageLog& log, QWidget* parent = nullptr);
 
-  void appendLine(const std::string& line);
-  void clearLines();
+  // Shows what the log gained (or lost: emptied) since the last call.
+  void syncWithLog();
   // Shows the log's current content (lines written before the window existed included).
   void reloadFromLog();
   // Title and button follow MessageLog::stopped, which scripts may change too.
@@ -48,6 +48,8 @@ class MessagesPane : public QWidget {
   void showPopup(const QPoint& pos);
 
   MessageLog& log_;
+  uint64_t shown_ = 0;   // log lines shown so far (MessageLog::appendedCount)
+  uint64_t clears_ = 0;  // MessageLog::clearCount as last seen
   QLabel* title_;
   QPushButton* stopButton_;
   QPlainTextEdit* editor_;

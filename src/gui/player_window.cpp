@@ -128,10 +128,6 @@ PlayerWindow::PlayerWindow(Application& app, QWidget* parent)
   layout->addLayout(progressRow);
   layout->addWidget(tabs_, 1);
 
-  timer_.setTimerType(Qt::PreciseTimer);
-  timer_.setInterval(static_cast<int>(LogPlayer::kTickMs));
-  connect(&timer_, &QTimer::timeout, this, &PlayerWindow::step);
-
   showOptions(player_.options());
   refreshLabels();
 }
@@ -219,11 +215,6 @@ void PlayerWindow::play() {
   showOptions(options);
   if (!player_.play(options)) app_.ui().showMessageBox(kPlayerOpenFailedTitle, kPlayerOpenFailedText);
   refreshLabels();
-}
-
-void PlayerWindow::step() {
-  if (app_.PlayerTick()) refreshLabels();
-  if (!player_.windowShown() && isVisible()) hide();
 }
 
 void PlayerWindow::refreshLabels() {
@@ -325,19 +316,12 @@ void PlayerWindow::showEvent(QShowEvent* event) {
   if (!placed_) placeFromConfiguration();
   QWidget::showEvent(event);
   refreshLabels();
-  timer_.start();
-}
-
-void PlayerWindow::hideEvent(QHideEvent* event) {
-  timer_.stop();
-  QWidget::hideEvent(event);
 }
 
 void PlayerWindow::closeEvent(QCloseEvent* event) {
   storePosition();
   // Closing the window ends the replay, as "Stop player + recorder" does for the player.
   if (player_.windowShown()) player_.StopPlayer();
-  timer_.stop();
   event->accept();
 }
 

@@ -1,7 +1,7 @@
 // The "Logfile Replay" window of the log player: the file name (double-click chooses another),
 // Play, Stop, Rewind, Fast Forward, Record and Help, the position bar with its kB and time
-// labels, and the "Options" and "Statistics" tabs. It owns the 5 ms precise timer that steps the
-// player while the window is shown; every 32nd step it refreshes its labels. The player's state
+// labels, and the "Options" and "Statistics" tabs. The application's run loop steps the player
+// while it plays; every 32nd step the window is told to refresh its labels. The player's state
 // lives in the core; this window shows it and calls its commands.
 #pragma once
 
@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
-#include <QTimer>
 #include <QWidget>
 #include <array>
 #include <functional>
@@ -36,9 +35,6 @@ class PlayerWindow : public QWidget {
 
   void setFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
 
-  // One step of the 5 ms timer: the player's tick, then the labels when it says so. The window
-  // hides itself when the player closed it (StopPlayer).
-  void step();
   // Bar, labels, caption (when the state changed), statistics and the file name.
   void refreshLabels();
   // The Options tab as player options; the tab from the player's options.
@@ -61,11 +57,9 @@ class PlayerWindow : public QWidget {
   QCheckBox* dontShowBox() const { return dontShow_; }
   QLineEdit* channelsField(int bus) const { return channels_[static_cast<size_t>(bus & 1)]; }
   QLabel* statisticsLabel() const { return statistics_; }
-  bool timerRunning() const { return timer_.isActive(); }
 
  protected:
   void showEvent(QShowEvent* event) override;
-  void hideEvent(QHideEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -92,7 +86,6 @@ class PlayerWindow : public QWidget {
   QCheckBox* realBus_ = nullptr;
   QSpinBox* minTxDelay_ = nullptr;
   QLabel* statistics_ = nullptr;
-  QTimer timer_;
   int shownState_ = -1;
   bool placed_ = false;
 };

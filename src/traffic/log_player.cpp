@@ -181,6 +181,7 @@ bool LogPlayer::PlayerTick() {
 
 void LogPlayer::setStepMs(double stepMs) {
   if (!(stepMs > 0.0) || stepMs > kTickMs) stepMs = kTickMs;
+  stepMs_ = stepMs;
   framesPerStep_ = std::max(1, static_cast<int>(kFramesPerTick * stepMs / kTickMs + 0.5));
   refreshEvery_ = std::max<uint64_t>(1, static_cast<uint64_t>(kRefreshEveryTicks * kTickMs / stepMs + 0.5));
 }

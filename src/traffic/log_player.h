@@ -71,6 +71,7 @@ class LogPlayer {
   // frames per step shrink with it, so bursts still go out at no more than 30 frames per 5 ms, and
   // the window still refreshes every 160 ms.
   void setStepMs(double stepMs);
+  double stepMs() const { return stepMs_; }
   int framesPerStep() const { return framesPerStep_; }
   // Stopped, file closed, window closed.
   void StopPlayer();
@@ -146,6 +147,7 @@ class LogPlayer {
   int pendingChannel_ = 0;
   std::optional<double> tFrame_, tFirst_, tLastSent_, pcStart_, pcLastSent_, pcDue_, lag_;
   uint64_t ticks_ = 0;
+  double stepMs_ = kTickMs;
   int framesPerStep_ = kFramesPerTick;
   uint64_t refreshEvery_ = kRefreshEveryTicks;
 };

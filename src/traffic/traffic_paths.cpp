@@ -108,10 +108,28 @@ void TrafficPaths::showReceived(const CanFrame& frame) {
                 std::string_view(line_, len));
   }
   if (lineSink_) lineSink_(false, std::string_view(line_, len));
-  if (settings_.logging.logRxMsgs) logFrame(frame, len, 'R');
+  shownFrame_ = &frame;
+  shownLength_ = len;
+}
+
+void TrafficPaths::logReceived(const CanFrame& frame) {
+  if (!settings_.logging.logRxMsgs || !log_ || !log_->isOpen()) return;
+  size_t len = shownLength_;
+  if (shownFrame_ != &frame) len = appendComment(frame, formatLine(frame, true), true);
+  shownFrame_ = nullptr;
+  logFrame(frame, len, 'R');
+}
+
+void TrafficPaths::ResetMessageCounters() {
+  stats_.ResetMessageCounters(ucan_.clockSeconds());
+}
+
+void TrafficPaths::PrintBusStatistics(const int baudrate[2]) {
+  stats_.PrintBusStatistics(baudrate, ucan_.clockSeconds());
 }
 
 void TrafficPaths::afterTransmit(const CanFrame& frame, unsigned options, bool ok, const std::string& error) {
+  shownFrame_ = nullptr;  // line_ is about to hold a Tx line
   if (!ok) {
     std::string line = "  <TX-error";
     if (!error.empty() && static_cast<unsigned char>(error[0]) >= 0x20 &&

@@ -78,8 +78,14 @@ class TrafficPaths {
   bool takeLoopback(CanFrame& out) { return loopback_.pop(out); }
   // Receive pump: counts the frame for its bus.
   void countReceived(const CanFrame& frame) { stats_.countReceived(frame.bus()); }
-  // Receive pump: text line (with comment), Rx list unless stopped, log line.
+  // Receive pump: text line (with comment) and Rx list entry unless stopped.
   void showReceived(const CanFrame& frame);
+  // Receive pump, right after showReceived of the same frame: its log line (the line formatted
+  // for the display, so the log shows what the pane shows).
+  void logReceived(const CanFrame& frame);
+  // The Messages menu's counter reset and bus statistics report.
+  void ResetMessageCounters();
+  void PrintBusStatistics(const int baudrate[2]);
   // Owner thread: counting, display and logging of frames sent from the relay thread.
   void drainForeignTransmissions();
 
@@ -122,6 +128,8 @@ class TrafficPaths {
   LineSink lineSink_;
   char line_[kFrameLineCapacity + 4];  // +"\r\n"
   char comment_[kFrameLineCapacity];
+  const CanFrame* shownFrame_ = nullptr;  // the frame line_ holds the Rx line of
+  size_t shownLength_ = 0;
 
   mutable std::mutex foreignMutex_;
   std::vector<Foreign> foreign_;

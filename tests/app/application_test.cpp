@@ -32,9 +32,12 @@ CanFrame Frame(uint32_t id, uint8_t first = 0) {
 // Records what the traffic display is told as well.
 class TrafficUi : public test::RecordingUi {
  public:
-  void frameListChanged(int listNumber) override { ++listChanges[listNumber & 3]; }
-  void trafficHeadersChanged(const TrafficHeaders& h) override { headers.push_back(h); }
-  void showMessageBox(const std::string& title, const std::string& text) override {
+  void onChange(UiTopic topic) override {
+    if (topic == UiTopic::kRxList) ++listChanges[1];
+    if (topic == UiTopic::kTxList) ++listChanges[2];
+    if (topic == UiTopic::kTrafficHeaders) headers.push_back(app_->trafficDisplay().headers());
+  }
+  void presentMessageBox(const std::string& title, const std::string& text) override {
     boxes.push_back(title + "|" + text);
   }
   int listChanges[4] = {0, 0, 0, 0};
@@ -116,7 +119,7 @@ TEST_F(ApplicationTest, PumpHandlesAtMostItsLimitPerCall) {
   EXPECT_EQ(a.app->ProcessReceivedFrames(0), 500);
   EXPECT_EQ(a.app->ProcessReceivedFrames(0), 100);
   EXPECT_EQ(a.app->ProcessReceivedFrames(0), 0);
-  EXPECT_EQ(a.app->historyCount(), 600u);
+  EXPECT_EQ(a.app->history().count(), 600u);
 }
 
 TEST_F(ApplicationTest, LoopedBackFrameComesBeforeDriverFrames) {
@@ -126,12 +129,12 @@ TEST_F(ApplicationTest, LoopedBackFrameComesBeforeDriverFrames) {
   CanFrame sent = Frame(0x222);
   ASSERT_TRUE(a.app->TransmitFrame(sent, kTxLoopback));
   ASSERT_EQ(a.app->ProcessReceivedFrames(1), 1);
-  EXPECT_EQ(a.app->historyFrame(0).identifier(), 0x222u);
-  EXPECT_EQ(a.app->historyFrame(0).fdFlags & CanFrame::kLoopback, CanFrame::kLoopback);
+  EXPECT_EQ(a.app->history().frame(0).identifier(), 0x222u);
+  EXPECT_EQ(a.app->history().frame(0).fdFlags & CanFrame::kLoopback, CanFrame::kLoopback);
   a.app->ProcessReceivedFrames(10);
   // then the foreign frame, then the bus's own echo of the sent one
-  EXPECT_EQ(a.app->historyFrame(1).identifier(), 0x111u);
-  EXPECT_EQ(a.app->historyFrame(0).identifier(), 0x222u);
+  EXPECT_EQ(a.app->history().frame(1).identifier(), 0x111u);
+  EXPECT_EQ(a.app->history().frame(0).identifier(), 0x222u);
 }
 
 TEST_F(ApplicationTest, HistoryKeepsTheNewest4096Frames) {
@@ -142,9 +145,9 @@ TEST_F(ApplicationTest, HistoryKeepsTheNewest4096Frames) {
     if (i % 400 == 399) a.app->ProcessReceivedFrames(500);
   }
   a.app->ProcessReceivedFrames(500);
-  EXPECT_EQ(a.app->historyCount(), 4096u);
-  EXPECT_EQ(a.app->historyFrame(0).identifier(), 4999u & 0x7FF);
-  EXPECT_EQ(a.app->historyFrame(4095).identifier(), (5000u - 4096u) & 0x7FF);
+  EXPECT_EQ(a.app->history().count(), 4096u);
+  EXPECT_EQ(a.app->history().frame(0).identifier(), 4999u & 0x7FF);
+  EXPECT_EQ(a.app->history().frame(4095).identifier(), (5000u - 4096u) & 0x7FF);
 }
 
 TEST_F(ApplicationTest, TwoInstancesOnOneVirtualBusSeeEachOthersFrames) {
@@ -155,8 +158,8 @@ TEST_F(ApplicationTest, TwoInstancesOnOneVirtualBusSeeEachOthersFrames) {
   CanFrame f = Frame(0x7E5, 0x42);
   ASSERT_TRUE(a.app->TransmitFrame(f));
   b.app->ProcessReceivedFrames(10);
-  ASSERT_EQ(b.app->historyCount(), 1u);
-  EXPECT_EQ(b.app->historyFrame(0).data[0], 0x42);
+  ASSERT_EQ(b.app->history().count(), 1u);
+  EXPECT_EQ(b.app->history().frame(0).data[0], 0x42);
 }
 
 TEST_F(ApplicationTest, ErrorFramesAreReportedAtMostOncePerSecondPerBus) {
@@ -268,19 +271,19 @@ TEST_F(ApplicationTest, TrafficReachesListsCountersAndLogInEachBatch) {
   for (uint32_t i = 0; i < 3; ++i) bus->inject(Frame(0x100 + i, static_cast<uint8_t>(i)));
   a.app->tick();
   EXPECT_EQ(a.ui.listChanges[1], rxChangesBefore + 1) << "one refresh per batch";
-  ASSERT_EQ(a.app->rxList().count(), 3u);
-  EXPECT_EQ(a.app->rxList().entry(2).view().substr(10, 6), "102 02");
-  EXPECT_EQ(a.app->statistics().received(0), 3);
-  EXPECT_EQ(a.app->trafficHeaders().rxCount, "N=3");
+  ASSERT_EQ(a.app->traffic().rxList().count(), 3u);
+  EXPECT_EQ(a.app->traffic().rxList().entry(2).view().substr(10, 6), "102 02");
+  EXPECT_EQ(a.app->traffic().statistics().received(0), 3);
+  EXPECT_EQ(a.app->trafficDisplay().headers().rxCount, "N=3");
 
   CanFrame f = Frame(0x7FF, 0x55);
   ASSERT_TRUE(a.app->TransmitFrame(f));
-  EXPECT_EQ(a.app->txList().count(), 1u);
+  EXPECT_EQ(a.app->traffic().txList().count(), 1u);
   const int txChanges = a.ui.listChanges[2];
   a.app->tick();  // the Tx pane is refreshed by the tick; the bus's echo arrives as a received frame
   EXPECT_EQ(a.ui.listChanges[2], txChanges + 1);
-  EXPECT_EQ(a.app->trafficHeaders().txCount, "N=1");
-  EXPECT_EQ(a.app->trafficHeaders().rxCount, "N=4");
+  EXPECT_EQ(a.app->trafficDisplay().headers().txCount, "N=1");
+  EXPECT_EQ(a.app->trafficDisplay().headers().rxCount, "N=4");
 
   a.app->shutDown(false);
   const std::string asc = ReadFile(a.config.file("trace.asc"));
@@ -292,7 +295,7 @@ TEST_F(ApplicationTest, TrafficReachesListsCountersAndLogInEachBatch) {
 TEST_F(ApplicationTest, PaneCommandsChangeTitlesButtonsAndLabels) {
   Instance a(locks, bus, clock);
   a.startAndRun(clock);
-  TrafficHeaders h = a.app->trafficHeaders();
+  TrafficHeaders h = a.app->trafficDisplay().headers();
   EXPECT_EQ(h.rxTitle, "Rx+Tx");
   EXPECT_EQ(h.txTitle, "Tx");
   EXPECT_EQ(h.rxButton, "Stop");
@@ -300,31 +303,31 @@ TEST_F(ApplicationTest, PaneCommandsChangeTitlesButtonsAndLabels) {
   EXPECT_EQ(h.rxListTypeLabel, "history");
   EXPECT_EQ(h.statusText, "-");
 
-  a.app->togglePause();
-  h = a.app->trafficHeaders();
-  EXPECT_TRUE(a.app->display().rxDisplayStopped && a.app->display().txDisplayStopped);
+  a.app->trafficDisplay().togglePause();
+  h = a.app->trafficDisplay().headers();
+  EXPECT_TRUE(a.app->traffic().display().rxDisplayStopped && a.app->traffic().display().txDisplayStopped);
   EXPECT_EQ(h.rxTitle, "Rx+Tx (stopped)");
   EXPECT_EQ(h.txTitle, "Tx (stopped)");
   EXPECT_EQ(h.rxButton, "Run");
   EXPECT_EQ(h.txButton, "Run");
   EXPECT_EQ(h.pauseMenuText, "&Paused");
   EXPECT_EQ(a.ui.headers.back(), h);
-  a.app->toggleTxStopped();
-  a.app->togglePause();  // both follow the negation of the Tx pane's state
-  EXPECT_TRUE(a.app->display().rxDisplayStopped && a.app->display().txDisplayStopped);
-  a.app->togglePause();
-  EXPECT_FALSE(a.app->display().rxDisplayStopped || a.app->display().txDisplayStopped);
+  a.app->trafficDisplay().toggleTxStopped();
+  a.app->trafficDisplay().togglePause();  // both follow the negation of the Tx pane's state
+  EXPECT_TRUE(a.app->traffic().display().rxDisplayStopped && a.app->traffic().display().txDisplayStopped);
+  a.app->trafficDisplay().togglePause();
+  EXPECT_FALSE(a.app->traffic().display().rxDisplayStopped || a.app->traffic().display().txDisplayStopped);
 
-  a.app->setRxTxCombined(false);
-  EXPECT_EQ(a.app->trafficHeaders().rxTitle, "Rx");
-  ASSERT_TRUE(a.app->toggleListType(1));
-  EXPECT_EQ(a.app->trafficHeaders().rxListTypeLabel, "sorted");
+  a.app->trafficDisplay().setRxTxCombined(false);
+  EXPECT_EQ(a.app->trafficDisplay().headers().rxTitle, "Rx");
+  ASSERT_TRUE(a.app->trafficDisplay().toggleListType(1));
+  EXPECT_EQ(a.app->trafficDisplay().headers().rxListTypeLabel, "sorted");
   a.app->settings().display.txListType = 7;
-  a.app->setWaitLoopRunning(true);
-  EXPECT_FALSE(a.app->toggleListType(2)) << "no type switch while a wait loop runs";
+  a.app->trafficDisplay().setWaitLoopRunning(true);
+  EXPECT_FALSE(a.app->trafficDisplay().toggleListType(2)) << "no type switch while a wait loop runs";
   for (int i = 0; i < 4; ++i) a.app->tick();  // the titles are refreshed in one of four phases
-  EXPECT_EQ(a.app->trafficHeaders().txListTypeLabel, "?list_type?");
-  EXPECT_EQ(a.app->trafficHeaders().statusText, "processing");
+  EXPECT_EQ(a.app->trafficDisplay().headers().txListTypeLabel, "?list_type?");
+  EXPECT_EQ(a.app->trafficDisplay().headers().statusText, "processing");
 }
 
 TEST_F(ApplicationTest, EraseEmptiesAPaneAtOnce) {
@@ -332,14 +335,14 @@ TEST_F(ApplicationTest, EraseEmptiesAPaneAtOnce) {
   a.startAndRun(clock);
   bus->inject(Frame(0x10));
   a.app->tick();
-  ASSERT_EQ(a.app->rxList().count(), 1u);
+  ASSERT_EQ(a.app->traffic().rxList().count(), 1u);
   const int changes = a.ui.listChanges[1];
-  a.app->EraseList(1);
-  EXPECT_EQ(a.app->rxList().count(), 0u);
-  EXPECT_TRUE(a.app->rxList().rebuildPending());
+  a.app->trafficDisplay().EraseList(1);
+  EXPECT_EQ(a.app->traffic().rxList().count(), 0u);
+  EXPECT_TRUE(a.app->traffic().rxList().rebuildPending());
   EXPECT_EQ(a.ui.listChanges[1], changes + 1);
   a.app->messages().PrintMessage("something");
-  a.app->EraseList(4);
+  a.app->messages().clear();
   EXPECT_TRUE(a.app->messages().lines().empty());
 }
 
@@ -354,10 +357,10 @@ TEST_F(ApplicationTest, TriggerFreezesThePanesButFramesAreStillCountedAndLogged)
   ASSERT_TRUE(a.app->logger().OpenLogFile(a.config.file("trace.txt")));
   for (uint32_t i = 0; i < 5; ++i) bus->inject(Frame(0x100 + i));
   a.app->tick();
-  EXPECT_TRUE(a.app->display().rxDisplayStopped);
-  EXPECT_TRUE(a.app->display().txDisplayStopped);
-  EXPECT_LT(a.app->rxList().count(), 5u);
-  EXPECT_EQ(a.app->statistics().received(0), 5);
+  EXPECT_TRUE(a.app->traffic().display().rxDisplayStopped);
+  EXPECT_TRUE(a.app->traffic().display().txDisplayStopped);
+  EXPECT_LT(a.app->traffic().rxList().count(), 5u);
+  EXPECT_EQ(a.app->traffic().statistics().received(0), 5);
   a.app->logger().CloseLogFile();
   const std::string text = ReadFile(a.config.file("trace.txt"));
   for (uint32_t i = 0; i < 5; ++i)
@@ -371,17 +374,19 @@ TEST_F(ApplicationTest, StatisticsAndHardwareResetFromTheMenus) {
   bus->injectErrorFrame(0);
   a.app->tick();
   a.ui.lines.clear();
-  a.app->PrintBusStatistics();
+  const int baud[2] = {a.app->settings().bus[0].baudrate, a.app->settings().bus[1].baudrate};
+  a.app->traffic().PrintBusStatistics(baud);
   ASSERT_EQ(a.ui.lines.size(), 3u);
   EXPECT_EQ(a.ui.lines[1], "CAN1: 4 frames received, 0 sent, 1 error frames (25 %).");
   EXPECT_EQ(a.ui.lines[2], "CAN2: 0 frames received, 0 sent, 0 error frames.");
-  a.app->ResetCanHardware();
+  a.app->controllers().resetHardware();
+  a.app->traffic().ResetMessageCounters();
   EXPECT_EQ(a.ui.countPrefix("CAN: Error: Could not reset CAN controller !"), 0);
-  EXPECT_EQ(a.app->statistics().receivedTotal(), 0);
-  EXPECT_EQ(a.app->statistics().errorFrames(0), 0);
+  EXPECT_EQ(a.app->traffic().statistics().receivedTotal(), 0);
+  EXPECT_EQ(a.app->traffic().statistics().errorFrames(0), 0);
   clock.advance(50);
   a.app->tick();
-  EXPECT_EQ(a.app->trafficHeaders().rxCount, "N=0");
+  EXPECT_EQ(a.app->trafficDisplay().headers().rxCount, "N=0");
 }
 
 TEST_F(ApplicationTest, PlayedFramesGoThroughTheSendPathAndUnknownSymbolsAreToldOnce) {
@@ -399,14 +404,14 @@ TEST_F(ApplicationTest, PlayedFramesGoThroughTheSendPathAndUnknownSymbolsAreTold
   o.loopMode = false;
   ASSERT_TRUE(a.app->player().play(o));
   for (int i = 0; i < 20; ++i) {
-    a.app->PlayerTick();
+    a.app->player().PlayerTick();
     clock.advance(5);
     if (i % 10 == 9) a.app->tick();
   }
   EXPECT_EQ(a.app->player().state(), PlayerState::kPaused);
-  EXPECT_EQ(a.app->statistics().sent(0), 2);
-  ASSERT_EQ(a.app->txList().count(), 2u);
-  EXPECT_EQ(a.app->txList().entry(1).view().substr(10, 6), "456 33");
+  EXPECT_EQ(a.app->traffic().statistics().sent(0), 2);
+  ASSERT_EQ(a.app->traffic().txList().count(), 2u);
+  EXPECT_EQ(a.app->traffic().txList().entry(1).view().substr(10, 6), "456 33");
   EXPECT_EQ(a.ui.boxes,
             (std::vector<std::string>{"Problem with the CAN Logfile Player|The logfile contains unknown "
                                       "ID-Symbols.\nCheck the CAN MESSAGE table for details !"}));

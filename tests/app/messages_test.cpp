@@ -10,6 +10,7 @@ namespace {
 TEST(MessageLog, SplitsAtLineBreaksAndCutsLongLines) {
   test::RecordingUi ui;
   MessageLog log(ui);
+  ui.watch(log);
   log.PrintMessage("one\ntwo\r\nthree\n");
   EXPECT_EQ(ui.lines, (std::vector<std::string>{"one", "two", "three"}));
 
@@ -28,6 +29,7 @@ TEST(MessageLog, SplitsAtLineBreaksAndCutsLongLines) {
 TEST(MessageLog, CategoriesGateTheirLinesOnly) {
   test::RecordingUi ui;
   MessageLog log(ui);
+  ui.watch(log);
   log.setSecondsSource([] { return 12.9; });
   log.PrintCanMessage("bus %d", 1);
   log.PrintSdoMessage(3, "timeout");
@@ -46,6 +48,7 @@ TEST(MessageLog, CategoriesGateTheirLinesOnly) {
 TEST(MessageLog, KeepsAtMostTheLineLimit) {
   test::RecordingUi ui;
   MessageLog log(ui);
+  ui.watch(log);
   log.setMaxLines(5);  // below the minimum of 20
   EXPECT_EQ(log.maxLines(), 20u);
   for (int i = 0; i < 100; ++i) log.PrintMessage("line %d", i);
@@ -59,6 +62,7 @@ TEST(MessageLog, KeepsAtMostTheLineLimit) {
 TEST(MessageLog, FormatsLongTextWithoutTruncation) {
   test::RecordingUi ui;
   MessageLog log(ui);
+  ui.watch(log);
   std::string big(5000, 'a');
   log.PrintMessage("%s", big.c_str());
   size_t total = 0;

@@ -14,8 +14,11 @@ namespace {
 
 class ScriptUi : public test::RecordingUi {
  public:
-  void scriptShowLine(int line) override { shownLines.push_back(line); }
-  void scriptEnded(const std::string& errorText) override { ended.push_back(errorText); }
+  void onChange(UiTopic topic) override {
+    if (topic == UiTopic::kScriptLine) shownLines.push_back(app_->scripts().lineToShow());
+    if (topic == UiTopic::kScriptEnded)
+      ended.push_back(app_->program().stoppedByError() ? app_->program().lastErrorText() : std::string());
+  }
   std::vector<int> shownLines;
   std::vector<std::string> ended;
 };
@@ -72,10 +75,10 @@ TEST_F(ScriptRunTest, FramesReachThePeerAndWcanEndsWhenTheyArrive) {
       "321 AA 55\n"
       "wcan(654, 3, 1, 2, 3)\n"
       "print \"peer answered\", can[0].nTxFrames\n");
-  b.app->RunScript();
+  b.app->scripts().run();
   ticks({&b}, 2);
   EXPECT_TRUE(b.app->program().waitingForFrame());
-  a.app->RunScript();
+  a.app->scripts().run();
   ticks({&a, &b}, 10);
 
   EXPECT_FALSE(a.app->program().running());
@@ -87,8 +90,8 @@ TEST_F(ScriptRunTest, FramesReachThePeerAndWcanEndsWhenTheyArrive) {
   EXPECT_EQ(b.ui.ended, (std::vector<std::string>{""}));
   // The frames of the loop carried their computed identifiers and data, in order.
   std::vector<std::pair<uint32_t, int>> loopFrames;
-  for (size_t back = b.app->historyCount(); back-- > 0;) {
-    const CanFrame& f = b.app->historyFrame(back);
+  for (size_t back = b.app->history().count(); back-- > 0;) {
+    const CanFrame& f = b.app->history().frame(back);
     if (f.id >= 0x300 && f.id < 0x303) loopFrames.emplace_back(f.id, f.data[0]);
   }
   EXPECT_EQ(loopFrames, (std::vector<std::pair<uint32_t, int>>{{0x300, 0}, {0x301, 1}, {0x302, 2}}));
@@ -98,16 +101,16 @@ TEST_F(ScriptRunTest, AnErrorEndsTheRunWithItsTextForTheEditor) {
   ScriptInstance a(locks, bus, clock, dirA.path());
   ticks({&a}, 6);
   a.setScript("x := 1\nprint \"%d\", 1.5\n");
-  a.app->RunScript();
+  a.app->scripts().run();
   ticks({&a}, 2);
   EXPECT_TRUE(a.ui.hasLine("types incompatible in print-cmd in line 2"));
   ASSERT_EQ(a.ui.ended.size(), 1u);
   EXPECT_EQ(a.ui.ended[0], "types incompatible in print-cmd in line 2");
   EXPECT_TRUE(a.app->program().stoppedByError());
 
-  a.app->PrintVariables();
+  a.app->scripts().printVariables();
   EXPECT_TRUE(a.ui.hasLine("; List of INTERPRETER VARIABLES by alphabet:"));
-  a.app->PrintCallStack();
+  a.app->scripts().printCallStack();
   EXPECT_TRUE(a.ui.hasLine("CallStack is empty."));
 }
 
@@ -121,9 +124,9 @@ TEST_F(ScriptRunTest, ScriptCommandsReachTheDisplayAndStatistics) {
       "ClearScreen(3)\n"
       "print \"after clear\", f\n"
       "freeze = 0\n");
-  a.app->RunScript();
+  a.app->scripts().run();
   ticks({&a}, 2);
-  EXPECT_FALSE(a.app->display().rxDisplayStopped);
+  EXPECT_FALSE(a.app->traffic().display().rxDisplayStopped);
   EXPECT_EQ(a.app->settings().display.showIdAsText[0], 0x100);
   EXPECT_EQ(a.app->settings().display.showIdAsText[1], static_cast<int>(0x12345u | CanFrame::kExtended));
   ASSERT_FALSE(a.ui.lines.empty());
@@ -150,14 +153,14 @@ TEST_F(ScriptRunTest, VariablesSurviveARestartWhenTheOptionIsOn) {
     EXPECT_EQ(st.variable(st.findVariable("Any")).value.i, kDontCare);
     EXPECT_EQ(st.findVariable("speed"), -1);
     a.app->settings().interp.saveVarValues = 0;
-    std::remove(a.app->variablesPath().c_str());
+    std::remove(a.app->scripts().variablesPath().c_str());
     a.app->shutDown(true);
-    EXPECT_FALSE(std::ifstream(a.app->variablesPath()).good());
+    EXPECT_FALSE(std::ifstream(a.app->scripts().variablesPath()).good());
   }
   {
     // Switched off: nothing is read at start-up either.
     ScriptInstance a(locks, bus, clock, dirA.path());
-    std::ofstream(a.app->variablesPath()) << "Count: ty=I32, va=9\r\n";
+    std::ofstream(a.app->scripts().variablesPath()) << "Count: ty=I32, va=9\r\n";
     ticks({&a}, 6);
     EXPECT_EQ(a.app->interpState().findVariable("Count"), -1);
   }

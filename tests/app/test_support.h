@@ -8,21 +8,40 @@
 #include <string>
 #include <vector>
 
+#include "app/application.h"
 #include "app/user_interface.h"
 
 namespace busprobe::test {
 
+// Keeps what a window would show: the messages lines (pulled from the core as they are told),
+// status labels, questions and closing-notice lines.
 class RecordingUi : public UserInterface {
  public:
-  void messageLine(const std::string& line) override { lines.push_back(line); }
-  void messagesCleared() override { lines.clear(); }
-  void statusLabel(const std::string& text) override { labels.push_back(text); }
-  bool askYesNo(const std::string& title, const std::string& text, bool defaultYes) override {
-    questions.push_back(title + "|" + text);
-    return answerYes.value_or(defaultYes);
+  void attachCore(const Application& app) override {
+    app_ = &app;
+    log_ = &app.messages();
   }
-  void noticeShow(const std::string& line) override { notices.push_back(line); }
-  void noticeUpdate(const std::string& line) override { notices.push_back(line); }
+  // A messages log of its own, without an application.
+  void watch(const MessageLog& log) { log_ = &log; }
+  void changed(UiTopic topic) override {
+    if (topic == UiTopic::kMessages && log_) {
+      if (log_->clearCount() != clears_) {
+        clears_ = log_->clearCount();
+        lines.clear();
+      }
+      log_->forEachSince(seen_, [this](const std::string& line) { lines.push_back(line); });
+    }
+    if (!app_) return;
+    if (topic == UiTopic::kStatusLabel) {
+      labels.push_back(app_->statusLabel());
+    } else if (topic == UiTopic::kClosingNotice) {
+      const ClosingNotice& n = app_->closingNotice();
+      if (n.shown && (notices.empty() || notices.back() != n.secondLine)) notices.push_back(n.secondLine);
+    }
+    onChange(topic);
+  }
+  // What a test adds to the recording.
+  virtual void onChange(UiTopic /*topic*/) {}
 
   bool hasLine(const std::string& text) const {
     for (const auto& l : lines)
@@ -37,6 +56,18 @@ class RecordingUi : public UserInterface {
 
   std::vector<std::string> lines, labels, questions, notices;
   std::optional<bool> answerYes;
+
+ protected:
+  bool answerYesNo(const std::string& title, const std::string& text, bool defaultYes) override {
+    questions.push_back(title + "|" + text);
+    return answerYes.value_or(defaultYes);
+  }
+  const Application* app_ = nullptr;
+
+ private:
+  const MessageLog* log_ = nullptr;
+  uint64_t seen_ = 0;
+  uint64_t clears_ = 0;
 };
 
 class ScratchDir {

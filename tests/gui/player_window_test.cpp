@@ -31,10 +31,10 @@ class PlayerWindowTest : public ::testing::Test {
     });
   }
 
-  // One 5 ms step of the player window's timer, on the manual clock.
+  // 5 ms on the manual clock, then one pass of the run loop, as the main window's timer makes it.
   void step() {
     session_.clock().advance(5);
-    window_->playerWindow()->step();
+    window_->runLoop();
   }
   Application& app() { return session_.app(); }
 
@@ -56,7 +56,6 @@ TEST_F(PlayerWindowTest, PlaysASmallAscFileToTheBusWithItsSpacing) {
   PlayerWindow* w = window_->playerWindow();
   ASSERT_NE(w, nullptr);
   EXPECT_TRUE(w->isVisible());
-  EXPECT_TRUE(w->timerRunning());
   EXPECT_EQ(w->fileNameField()->text(), QString::fromStdString(path_));
   EXPECT_EQ(w->windowTitle(), QStringLiteral("Logfile Player STOPPED"));
   for (const char* caption : {"Play", "Stop", "Rewind", "Fast Forward", "Record", "Help"})
@@ -69,11 +68,11 @@ TEST_F(PlayerWindowTest, PlaysASmallAscFileToTheBusWithItsSpacing) {
 
   // The first frame goes at once, the next ones 10 ms apart.
   step();
-  EXPECT_EQ(app().statistics().sentTotal(), 1);
+  EXPECT_EQ(app().traffic().statistics().sentTotal(), 1);
   step();
-  EXPECT_EQ(app().statistics().sentTotal(), 1);
+  EXPECT_EQ(app().traffic().statistics().sentTotal(), 1);
   for (int i = 0; i < 3; ++i) step();
-  EXPECT_EQ(app().statistics().sentTotal(), 3);
+  EXPECT_EQ(app().traffic().statistics().sentTotal(), 3);
   for (int i = 0; i < 40; ++i) step();
   EXPECT_EQ(app().player().state(), PlayerState::kPaused);
   EXPECT_EQ(w->windowTitle(), QStringLiteral("Logfile PAUSED"));
@@ -83,8 +82,8 @@ TEST_F(PlayerWindowTest, PlaysASmallAscFileToTheBusWithItsSpacing) {
 
   // The virtual bus hands the frames back: they arrive as received frames too.
   session_.ticks(1);
-  EXPECT_EQ(app().statistics().receivedTotal(), 3);
-  EXPECT_EQ(app().historyFrame(0).id, 0x18FF0001u | CanFrame::kExtended);
+  EXPECT_EQ(app().traffic().statistics().receivedTotal(), 3);
+  EXPECT_EQ(app().history().frame(0).id, 0x18FF0001u | CanFrame::kExtended);
   window_->refreshFileMenu();
   EXPECT_EQ(window_->loggerStatusAction()->text(), QStringLiteral("Stop (currently paused)"));
 
@@ -92,7 +91,7 @@ TEST_F(PlayerWindowTest, PlaysASmallAscFileToTheBusWithItsSpacing) {
   window_->loggerStatusAction()->trigger();
   EXPECT_EQ(app().player().state(), PlayerState::kStopped);
   EXPECT_FALSE(w->isVisible());
-  EXPECT_FALSE(w->timerRunning());
+  EXPECT_EQ(app().player().state(), PlayerState::kStopped);
 }
 
 TEST_F(PlayerWindowTest, OptionsMapChannelsAndStatisticsCountTheRest) {
@@ -110,10 +109,14 @@ TEST_F(PlayerWindowTest, OptionsMapChannelsAndStatisticsCountTheRest) {
   w->dontShowBox()->setChecked(true);
   w->button(QStringLiteral("Play"))->click();
   for (int i = 0; i < 40; ++i) step();
-  EXPECT_EQ(app().statistics().sent(1), 3);
-  EXPECT_EQ(app().statistics().sent(0), 0);
-  // Not shown: the Rx list (combined view) got nothing from the player.
-  EXPECT_EQ(app().rxList().count(), 0u);
+  EXPECT_EQ(app().traffic().statistics().sent(1), 3);
+  EXPECT_EQ(app().traffic().statistics().sent(0), 0);
+  // Not shown: the Rx list (combined view) got no sent line from the player; the bus's echoes
+  // of them arrive as received lines.
+  const FrameList& rx = app().traffic().rxList();
+  EXPECT_EQ(rx.count(), 3u);
+  for (size_t row = 0; row < rx.count(); ++row)
+    EXPECT_EQ(rx.entry(row).view().find(";[T]"), std::string_view::npos) << rx.entry(row).view();
   EXPECT_EQ(app().player().options().bus2Channels[0], 1);
 
   // Rewind and Stop are the player's; Fast Forward and Record are not there yet.

@@ -51,7 +51,7 @@ TEST_F(RxTxPanesTest, HistoryPaneKeepsItsLimitAndFollowsTheNewestLine) {
   TrafficPane* rx = window_->rxPane();
   for (int i = 0; i < 50; ++i) receive(0x100 + static_cast<uint32_t>(i), {static_cast<uint8_t>(i), 0x22});
   session_.ticks(1);
-  ExpectMirrors(rx, app().rxList());
+  ExpectMirrors(rx, app().traffic().rxList());
   EXPECT_EQ(rx->model()->rowCount(), 20);
   // Oldest lines left the top; the last row is the newest frame.
   EXPECT_TRUE(rx->model()->rowText(19).contains(QStringLiteral(": 131 31 22")));
@@ -65,7 +65,7 @@ TEST_F(RxTxPanesTest, HistoryPaneKeepsItsLimitAndFollowsTheNewestLine) {
   const QScrollBar* bar = rx->view()->verticalScrollBar();
   EXPECT_GT(bar->maximum(), 0);
   EXPECT_EQ(bar->value(), bar->maximum());
-  ExpectMirrors(rx, app().rxList());
+  ExpectMirrors(rx, app().traffic().rxList());
 }
 
 TEST_F(RxTxPanesTest, SortedPaneRewritesOnlyTheRowThatChanged) {
@@ -80,7 +80,7 @@ TEST_F(RxTxPanesTest, SortedPaneRewritesOnlyTheRowThatChanged) {
 
   for (uint32_t id : {0x500u, 0x100u, 0x300u}) receive(id, {1, 2});
   session_.ticks(1);
-  ExpectMirrors(rx, app().rxList());
+  ExpectMirrors(rx, app().traffic().rxList());
   ASSERT_EQ(rx->model()->rowCount(), 3);
   EXPECT_TRUE(rx->model()->rowText(0).contains(QStringLiteral(": 100 01 02")));
   EXPECT_TRUE(rx->model()->rowText(2).contains(QStringLiteral(" N=1 P=")));
@@ -107,7 +107,7 @@ TEST_F(RxTxPanesTest, SortedPaneRewritesOnlyTheRowThatChanged) {
   EXPECT_TRUE(rx->model()->rowText(1).contains(QStringLiteral(": 300 09 09")));
   EXPECT_TRUE(rx->model()->rowText(1).contains(QStringLiteral(" N=2 P=")));
   EXPECT_EQ(bar->value(), 5);
-  ExpectMirrors(rx, app().rxList());
+  ExpectMirrors(rx, app().traffic().rxList());
 }
 
 TEST_F(RxTxPanesTest, CombinedViewAndSeparateTxPane) {
@@ -136,7 +136,7 @@ TEST_F(RxTxPanesTest, CombinedViewAndSeparateTxPane) {
   ASSERT_TRUE(app().TransmitFrame(frame));
   session_.ticks(1);
   ASSERT_EQ(tx->model()->rowCount(), 1);
-  ExpectMirrors(tx, app().txList());
+  ExpectMirrors(tx, app().traffic().txList());
   EXPECT_EQ(tx->countLabel()->text(), QStringLiteral("N=2"));
 
   // A double-click on the Rx title and the View menu item both toggle the combined view.
@@ -155,7 +155,7 @@ TEST_F(RxTxPanesTest, StopAndPauseFreezeThePanes) {
   TrafficPane* rx = window_->rxPane();
   TrafficPane* tx = window_->txPane();
   rx->stopButton()->click();
-  EXPECT_TRUE(app().display().rxDisplayStopped);
+  EXPECT_TRUE(app().traffic().display().rxDisplayStopped);
   EXPECT_EQ(rx->stopButton()->text(), QStringLiteral("Run"));
   EXPECT_EQ(rx->titleLabel()->text(), QStringLiteral("Rx+Tx (stopped)"));
   receive(0x10, {1});
@@ -172,11 +172,11 @@ TEST_F(RxTxPanesTest, StopAndPauseFreezeThePanes) {
   // "&Pause !" stops both and names itself "&Paused"; again releases both.
   QAction* pause = window_->pauseAction();
   pause->trigger();
-  EXPECT_TRUE(app().display().rxDisplayStopped && app().display().txDisplayStopped);
+  EXPECT_TRUE(app().traffic().display().rxDisplayStopped && app().traffic().display().txDisplayStopped);
   EXPECT_EQ(pause->text(), QStringLiteral("&Paused"));
   EXPECT_EQ(tx->titleLabel()->text(), QStringLiteral("Tx (stopped)"));
   pause->trigger();
-  EXPECT_FALSE(app().display().rxDisplayStopped || app().display().txDisplayStopped);
+  EXPECT_FALSE(app().traffic().display().rxDisplayStopped || app().traffic().display().txDisplayStopped);
   EXPECT_EQ(pause->text(), QStringLiteral("&Pause !"));
 }
 
@@ -259,7 +259,7 @@ TEST_F(RxTxPanesTest, CounterMenuItemsResetAndReport) {
   session_.ticks(1);
   EXPECT_EQ(window_->rxPane()->countLabel()->text(), QStringLiteral("N=1"));
   session_.menuItem(QStringLiteral("&Reset message counters"))->trigger();
-  EXPECT_EQ(app().statistics().receivedTotal(), 0);
+  EXPECT_EQ(app().traffic().statistics().receivedTotal(), 0);
   session_.ticks(1);
   EXPECT_EQ(window_->rxPane()->countLabel()->text(), QStringLiteral("N=0"));
 
@@ -274,7 +274,7 @@ TEST_F(RxTxPanesTest, CounterMenuItemsResetAndReport) {
   receive(0x10, {1});
   session_.ticks(1);
   session_.menuItem(QStringLiteral("&Reset CAN hardware"))->trigger();
-  EXPECT_EQ(app().statistics().receivedTotal(), 0);
+  EXPECT_EQ(app().traffic().statistics().receivedTotal(), 0);
 }
 
 TEST(FrameListModelTest, MirrorsEvictionAndRebuildOfTheList) {

@@ -70,9 +70,9 @@ TEST_F(TriggerWindowTest, ApplyHandsPatternsAndConditionsToTheTrigger) {
 
   // The applied pattern is live: a 3-byte frame does not match, the 2-byte one freezes the panes.
   receive(0x123, {0x11, 0x00, 0x00});
-  EXPECT_FALSE(app().display().rxDisplayStopped);
+  EXPECT_FALSE(app().traffic().display().rxDisplayStopped);
   receive(0x123, {0x11, 0x99});
-  EXPECT_TRUE(app().display().rxDisplayStopped);
+  EXPECT_TRUE(app().traffic().display().rxDisplayStopped);
   EXPECT_TRUE(app().trigger().startState());
   w->refreshStates();
   EXPECT_EQ(w->conditionButton(true)->text(), QStringLiteral("TRUE"));
@@ -123,7 +123,7 @@ TEST_F(TriggerWindowTest, ConditionButtonsToggleByHandOnTheirTab) {
   w->conditionButton(true)->click();
   EXPECT_EQ(w->tabs()->currentIndex(), TriggerWindow::kStartTab);
   EXPECT_TRUE(app().trigger().startState());
-  EXPECT_TRUE(app().display().rxDisplayStopped && app().display().txDisplayStopped);
+  EXPECT_TRUE(app().traffic().display().rxDisplayStopped && app().traffic().display().txDisplayStopped);
   w->conditionButton(true)->click();
   EXPECT_EQ(w->conditionButton(true)->text(), QStringLiteral("false"));
 }

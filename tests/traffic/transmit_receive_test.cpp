@@ -207,6 +207,7 @@ TEST_F(TrafficPathsTest, CombinedViewMarksSentLinesInTheRxList) {
   CanFrame rx = Frame(0x200, {0xAA, 0xBB});
   rx.timestamp = 900;
   paths.showReceived(rx);
+  paths.logReceived(rx);
   CanFrame tx = Frame(0x123, {0x11, 0x22});
   ASSERT_TRUE(paths.TransmitFrame(tx));
   const std::string sent = "123 11 22 " + pad8;
@@ -218,6 +219,7 @@ TEST_F(TrafficPathsTest, CombinedViewMarksSentLinesInTheRxList) {
   settings.display.rxListType = kListSorted;
   CanFrame echo = tx;
   paths.showReceived(echo);
+  paths.logReceived(echo);
   ASSERT_TRUE(paths.TransmitFrame(tx));
   ASSERT_EQ(paths.rxList().count(), 2u);
   EXPECT_EQ(paths.rxList().entry(0).sortKey, 0x123 * 4 + 1);
@@ -231,6 +233,7 @@ TEST_F(TrafficPathsTest, CombinedViewMarksSentLinesInTheRxList) {
   paths.display().rxDisplayStopped = true;
   ASSERT_TRUE(paths.TransmitFrame(tx));
   paths.showReceived(echo);
+  paths.logReceived(echo);
   EXPECT_EQ(paths.rxList().entry(0).frameCount, 1u);
   EXPECT_EQ(paths.rxList().entry(1).frameCount, 1u);
   EXPECT_EQ(paths.statistics().sent(0), sentBefore + 2);
@@ -244,12 +247,14 @@ TEST_F(TrafficPathsTest, ReceivedLinesUseThePreviousFrameTimeAndComments) {
   CanFrame b = Frame(0x7E5, {2});
   b.timestamp = 1012;
   paths.showReceived(a);
+  paths.logReceived(a);
   paths.setCommentProvider([](const CanFrame& f, bool received, char* out, size_t capacity) -> size_t {
     if (f.identifier() != 0x7E5) return 0;
     return static_cast<size_t>(std::snprintf(out, capacity, "LSS %s", received ? "rx" : "tx"));
   });
   settings.display.showComments = 1;
   paths.showReceived(b);
+  paths.logReceived(b);
   const std::string first = "00001000: 100 01" + std::string(1 + 7 * 3, ' ');
   const std::string second = " +000012: 7E5 02" + std::string(1 + 7 * 3, ' ');
   ASSERT_EQ(Texts(paths.rxList()),
@@ -264,6 +269,7 @@ TEST_F(TrafficPathsTest, ReceivedLinesUseThePreviousFrameTimeAndComments) {
   EXPECT_EQ(paths.rxList().entry(2).view().substr(43), "LSS tx");
   settings.display.highLevelProtocol = 2;
   paths.showReceived(b);
+  paths.logReceived(b);
   EXPECT_EQ(paths.rxList().entry(3).view().find("LSS"), std::string_view::npos);
 }
 
