@@ -58,13 +58,15 @@ Application::Application(UserInterface& ui, Clock& clock, AppOptions options)
 
   const auto printPlain = [this](const std::string& line) { messages_.printText(line); };
   const auto printCan = [this](const std::string& line) { messages_.PrintCanMessage("%s", line.c_str()); };
-  traffic_ = std::make_unique<TrafficPaths>(*ucan_, clock_, settings_, printPlain, printCan);
+  traffic_ = std::make_unique<TrafficPaths>(*ucan_, clock_, settings_.display, settings_.logging, printPlain,
+                                            printCan);
   logger_ = std::make_unique<Logger>(printPlain);
   logger_->setNameTable(&canNames_);
   loggerSink_ = std::make_unique<LoggerSink>(*logger_);
   traffic_->setLog(loggerSink_.get());
 
-  audio_ = std::make_unique<AudioSignalOutput>(settings_);
+  audio_ = std::make_unique<AudioSignalOutput>(
+      AudioSignalSettings{settings_.interp.soundEnabled, settings_.audioOutputDevice});
   TriggerSources sources;
   sources.receivedFramesBus1 = [this] {
     return static_cast<uint64_t>(static_cast<uint32_t>(statistics().received(0)));
