@@ -109,6 +109,7 @@ void Application::startUp() {
   LoadSoundSettings(iniPath_, settings_);
   LoadMainSettings(iniPath_, settings_);
   LoadMainWindowSettings(iniPath_, windowSettings_, instanceNumber());
+  LoadPlayerWindowSettings(iniPath_, playerWindowSettings_);
   messages_.setMaxLines(settings_.display.maxWindowLines);
 
   traffic_->rxList().reset(settings_.display.rxListType);
@@ -504,6 +505,7 @@ void Application::shutDown(bool save) {
     windowSettings_.firstRun = 0;
     std::string error;
     bool ok = SaveMainWindowSettings(iniPath_, windowSettings_, &error) &&
+              SavePlayerWindowSettings(iniPath_, playerWindowSettings_, &error) &&
               SaveSoundSettings(iniPath_, settings_, &error) && SaveMainSettings(iniPath_, settings_, &error);
     if (!ok) {
       messages_.PrintMessage("%s", error.c_str());

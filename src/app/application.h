@@ -106,6 +106,7 @@ class Application {
   UserInterface& ui() { return ui_; }
   MainSettings& settings() { return settings_; }
   MainWindowSettings& windowSettings() { return windowSettings_; }
+  PlayerWindowSettings& playerWindowSettings() { return playerWindowSettings_; }
   CanInterfaceSettings& interfaceSettings() { return interfaceSettings_; }
   CommandFile& commandFile() { return commandFile_; }
 
@@ -205,6 +206,7 @@ class Application {
   std::string iniPath_;
   MainSettings settings_;
   MainWindowSettings windowSettings_;
+  PlayerWindowSettings playerWindowSettings_;
   CanInterfaceSettings interfaceSettings_;
   CommandFile commandFile_;
 
