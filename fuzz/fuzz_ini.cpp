@@ -21,18 +21,21 @@ void Check(bool ok) {
 struct Records {
   busprobe::MainSettings main;
   busprobe::MainWindowSettings window;
+  busprobe::PlayerWindowSettings player;
   busprobe::CanInterfaceSettings intf;
 
   void read(const IniFile& ini) {
     busprobe::ReadSoundSettings(ini, main);
     busprobe::ReadMainSettings(ini, main);
     busprobe::ReadMainWindowSettings(ini, window, 1);
+    busprobe::ReadPlayerWindowSettings(ini, player);
     busprobe::ReadInterfaceSettings(ini, intf);
   }
   void write(IniFile& ini) const {
     busprobe::WriteSoundSettings(ini, main);
     busprobe::WriteMainSettings(ini, main);
     busprobe::WriteMainWindowSettings(ini, window);
+    busprobe::WritePlayerWindowSettings(ini, player);
     busprobe::WriteInterfaceSettings(ini, intf);
   }
 };

@@ -72,13 +72,15 @@ Application::Application(UserInterface& ui, Clock& clock, AppOptions options)
 
   const auto printPlain = [this](const std::string& line) { messages_.printText(line); };
   const auto printCan = [this](const std::string& line) { messages_.PrintCanMessage("%s", line.c_str()); };
-  traffic_ = std::make_unique<TrafficPaths>(*ucan_, clock_, settings_, printPlain, printCan);
+  traffic_ = std::make_unique<TrafficPaths>(*ucan_, clock_, settings_.display, settings_.logging, printPlain,
+                                            printCan);
   logger_ = std::make_unique<Logger>(printPlain);
   logger_->setNameTable(&canNames_);
   loggerSink_ = std::make_unique<LoggerSink>(*logger_);
   traffic_->setLog(loggerSink_.get());
 
-  audio_ = std::make_unique<AudioSignalOutput>(settings_);
+  audio_ = std::make_unique<AudioSignalOutput>(
+      AudioSignalSettings{settings_.interp.soundEnabled, settings_.audioOutputDevice});
   TriggerSources sources;
   sources.receivedFramesBus1 = [this] {
     return static_cast<uint64_t>(static_cast<uint32_t>(traffic_->statistics().received(0)));
@@ -236,6 +238,7 @@ void Application::startUp() {
   LoadSoundSettings(iniPath_, settings_);
   LoadMainSettings(iniPath_, settings_);
   LoadMainWindowSettings(iniPath_, windowSettings_, instanceNumber());
+  LoadPlayerWindowSettings(iniPath_, playerWindowSettings_);
   messages_.setMaxLines(settings_.display.maxWindowLines);
 
   traffic_->rxList().reset(settings_.display.rxListType);
@@ -409,6 +412,7 @@ void Application::shutDown(bool save) {
     windowSettings_.firstRun = 0;
     std::string error;
     bool ok = SaveMainWindowSettings(iniPath_, windowSettings_, &error) &&
+              SavePlayerWindowSettings(iniPath_, playerWindowSettings_, &error) &&
               SaveSoundSettings(iniPath_, settings_, &error) && SaveMainSettings(iniPath_, settings_, &error);
     if (!ok) {
       messages_.PrintMessage("%s", error.c_str());

@@ -134,6 +134,7 @@ class Application {
   TickStepTable& tickSteps() { return tickSteps_; }
   MainSettings& settings() { return settings_; }
   MainWindowSettings& windowSettings() { return windowSettings_; }
+  PlayerWindowSettings& playerWindowSettings() { return playerWindowSettings_; }
   CanInterfaceSettings& interfaceSettings() { return interfaceSettings_; }
 
   // traffic: send and receive paths, the display and its commands, history, recorder, player,
@@ -192,6 +193,7 @@ class Application {
   std::string iniPath_;
   MainSettings settings_;
   MainWindowSettings windowSettings_;
+  PlayerWindowSettings playerWindowSettings_;
   CanInterfaceSettings interfaceSettings_;
   CommandFile commandFile_;
   RunLoop runLoop_;

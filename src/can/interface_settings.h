@@ -1,12 +1,14 @@
 // The interface parameter record: which back-end carries the bus and every back-end's own
-// settings. Loaded from / saved to the "CanInterface" configuration section by the application,
-// and copied into the UCAN layer right before UCAN_Init.
+// settings, with the key table of its configuration section "CanInterface". The application
+// loads and saves it, and copies it into the UCAN layer right before UCAN_Init.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 namespace busprobe {
+
+class IniFile;
 
 enum CanInterfaceType : int32_t {
   kIntfNone = 0,
@@ -25,9 +27,12 @@ enum CanInterfaceType : int32_t {
 constexpr int32_t kCvUdpClient = 1;
 constexpr int32_t kCvUdpServer = 2;
 
+// The defaults are those of a fresh configuration: the key table reads a missing key as the
+// value of a fresh record.
 struct CanInterfaceSettings {
   int32_t debugFlags = 0;
-  int32_t interfaceType = kIntfNone;
+  // The virtual bus rather than "none": a fresh configuration does something without hardware.
+  int32_t interfaceType = kIntfVirtual;
   int32_t dongleBaseAddr = 888;
   int32_t ntcanNetNumber = 0;
   int32_t ntcanStartPcc = 0;
@@ -36,15 +41,21 @@ struct CanInterfaceSettings {
   uint16_t pcanInterrupt = 7;
   std::string pcanNetNames = "NvkNet";  // at most 254 characters
   int32_t vectorAccessMask = 1;
-  std::string vectorChannelName;        // at most 254 characters
-  int32_t cvudpFlags = 0;
-  std::string cvudpRemoteIp = "192.168.0.100";  // at most 39 characters
-  std::string cvudpLocalIp = "0.0.0.0";         // at most 39 characters
+  std::string vectorChannelName = "Virtual Channel 1";  // at most 254 characters
+  int32_t cvudpFlags = 0;                               // a missing key keeps the current value
+  std::string cvudpRemoteIp = "192.168.0.100";          // at most 39 characters
+  std::string cvudpLocalIp = "0.0.0.0";                 // at most 39 characters
   uint16_t cvudpRemotePort = 55556;
-  uint16_t cvudpLocalPort = 0;
+  uint16_t cvudpLocalPort = 55556;
   std::string socketCanIf1 = "can0";
   std::string socketCanIf2 = "can1";
+
+  bool operator==(const CanInterfaceSettings&) const = default;
 };
+
+// Ports and the interrupt outside 0..65535 read as their defaults; texts are cut to their lengths.
+void ReadInterfaceSettings(const IniFile& ini, CanInterfaceSettings& c);
+void WriteInterfaceSettings(IniFile& ini, const CanInterfaceSettings& c);
 
 // The caption of an interface type in the selection list ("none", "NVK CAN-via-UDP", ...).
 const char* CanInterfaceCaption(int32_t type);

@@ -12,7 +12,6 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include "base/ini_file.h"
 #include "gui/gui_user_interface.h"
 
 namespace busprobe {
@@ -280,15 +279,14 @@ void PlayerWindow::showHelp() {
 }
 
 void PlayerWindow::placeFromConfiguration() {
-  IniFile ini;
-  ini.load(app_.iniPath());
+  const PlayerWindowSettings& stored = app_.playerWindowSettings();
   const QScreen* screen = QGuiApplication::primaryScreen();
   if (parentWidget() && parentWidget()->screen()) screen = parentWidget()->screen();
   const QRect desktop = screen ? screen->availableGeometry() : QRect(0, 0, 800, 600);
   QPoint pos;
-  if (ini.has(kSection, "Left") && ini.has(kSection, "Top")) {
-    pos.setX(ini.getInt(kSection, "Left", 0));
-    pos.setY(ini.getInt(kSection, "Top", 0));
+  if (stored.left != -1 && stored.top != -1) {
+    pos.setX(stored.left);
+    pos.setY(stored.top);
   } else if (parentWidget()) {
     // Nothing stored yet: over the main window's top right corner, where it hides no pane title.
     const QRect main = parentWidget()->frameGeometry();
@@ -304,12 +302,10 @@ void PlayerWindow::placeFromConfiguration() {
 
 void PlayerWindow::storePosition() {
   // Kept as the program always did: the position is written back only by an administrator.
-  if (geteuid() != 0 || app_.iniPath().empty()) return;
-  IniFile ini;
-  if (ini.load(app_.iniPath()) == IniFile::LoadResult::kFailed) return;
-  ini.setInt(kSection, "Left", x());
-  ini.setInt(kSection, "Top", y());
-  ini.save(app_.iniPath());
+  if (geteuid() != 0) return;
+  PlayerWindowSettings& stored = app_.playerWindowSettings();
+  stored.left = x();
+  stored.top = y();
 }
 
 void PlayerWindow::showEvent(QShowEvent* event) {

@@ -25,7 +25,6 @@ class PlayerWindow : public QWidget {
 
  public:
   static constexpr int kBarSteps = 1000;
-  static constexpr const char* kSection = "CanPlayerWindow";
 
   // chooseFile: asks the user for a log file (null or empty result: cancelled).
   using FileChooser = std::function<QString()>;
@@ -44,7 +43,8 @@ class PlayerWindow : public QWidget {
   void chooseAnotherFile();
   // Applies the stored position (kept on the desktop).
   void placeFromConfiguration();
-  // Writes the position into the window's section (administrators only, as always).
+  // Puts the position into the window's settings record, which the shutdown saves
+  // (administrators only, as always).
   void storePosition();
 
   QLineEdit* fileNameField() const { return fileName_; }

@@ -15,8 +15,6 @@
 #include <numbers>
 #include <vector>
 
-#include "app/settings.h"
-
 extern char** environ;
 
 namespace busprobe {
@@ -176,7 +174,7 @@ std::unique_ptr<AudioOutput> CreateAudioBackend(int audioOutputDevice) {
   return std::make_unique<SilentAudioOutput>();
 }
 
-AudioSignalOutput::AudioSignalOutput(const MainSettings& settings, BackendFactory factory)
+AudioSignalOutput::AudioSignalOutput(AudioSignalSettings settings, BackendFactory factory)
     : settings_(settings), factory_(std::move(factory)) {}
 
 AudioSignalOutput::~AudioSignalOutput() {
@@ -195,7 +193,7 @@ AudioOutput* AudioSignalOutput::backend() {
 }
 
 void AudioSignalOutput::tone(int frequencyHz) {
-  if (settings_.interp.soundEnabled == 0 || settings_.audioOutputDevice == 0) {
+  if (settings_.soundEnabled == 0 || settings_.audioOutputDevice == 0) {
     silence();
     return;
   }
@@ -211,7 +209,7 @@ void AudioSignalOutput::silence() {
 }
 
 std::string AudioSignalOutput::describe() const {
-  if (settings_.interp.soundEnabled == 0 || settings_.audioOutputDevice == 0) return "silent";
+  if (settings_.soundEnabled == 0 || settings_.audioOutputDevice == 0) return "silent";
   if (backend_ && backendDevice_ == settings_.audioOutputDevice) return backend_->describe();
   return "not used yet";
 }

@@ -4,7 +4,7 @@
 // through `aplay` for device 2, each used only when the machine has it.
 //
 // AudioSignalOutput is what the application hands to its users: it reads SoundEnabled and
-// AudioOutputDevice from the settings at every tone, so a change in the settings window applies
+// AudioOutputDevice where they live at every tone, so a change in the settings window applies
 // to the next tone. TonePlayer turns "a tone for N ms, rising by S Hz per tick" into calls on an
 // output, stepped by the application's 50 ms tick. Main thread only.
 #pragma once
@@ -16,8 +16,6 @@
 #include <string>
 
 namespace busprobe {
-
-struct MainSettings;
 
 class AudioOutput {
  public:
@@ -83,6 +81,13 @@ std::string FindPcSpeakerDevice();
 // `aplay` when it is installed, or empty.
 std::string FindPipePlayer();
 
+// The two settings the signal output reads, in the records that hold them: the switch is the
+// interpreter's ("Interpreter" SoundEnabled), the device the sound interface's.
+struct AudioSignalSettings {
+  const int& soundEnabled;
+  const int& audioOutputDevice;
+};
+
 // Routes tones to the back-end the settings select; silent while SoundEnabled is 0 or the
 // device is 0. The back-end is made again when AudioOutputDevice changes.
 class AudioSignalOutput final : public AudioOutput {
@@ -90,7 +95,7 @@ class AudioSignalOutput final : public AudioOutput {
   using BackendFactory = std::function<std::unique_ptr<AudioOutput>(int audioOutputDevice)>;
 
   // factory: CreateAudioBackend when unset (tests pass a recording fake).
-  explicit AudioSignalOutput(const MainSettings& settings, BackendFactory factory = {});
+  explicit AudioSignalOutput(AudioSignalSettings settings, BackendFactory factory = {});
   ~AudioSignalOutput() override;
   void tone(int frequencyHz) override;
   void silence() override;
@@ -98,7 +103,7 @@ class AudioSignalOutput final : public AudioOutput {
 
  private:
   AudioOutput* backend();
-  const MainSettings& settings_;
+  const AudioSignalSettings settings_;
   BackendFactory factory_;
   std::unique_ptr<AudioOutput> backend_;
   int backendDevice_ = -1;

@@ -1,4 +1,4 @@
-// The symbolic-name table ("CAN message table"): 32 name/identifier pairs kept in the main
+// The symbolic-name table ("CAN message table"): 32 name/identifier pairs kept in the traffic
 // settings (section "CanMessages"). The ASCII logger writes a name instead of the identifier; the
 // log player turns names read from a log back into identifiers. A name the player cannot resolve
 // is put into the table with identifier -1 so the user sees it in the settings window and can give
@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "app/settings.h"
+#include "traffic/traffic_settings.h"
 
 namespace busprobe {
 

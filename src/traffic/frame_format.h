@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "app/settings.h"
 #include "can/can_frame.h"
+#include "traffic/traffic_settings.h"
 
 namespace busprobe {
 

@@ -13,9 +13,9 @@
 #include <optional>
 #include <string>
 
-#include "app/settings.h"
 #include "base/clock.h"
 #include "traffic/log_reader.h"
+#include "traffic/traffic_settings.h"
 
 namespace busprobe {
 

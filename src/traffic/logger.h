@@ -20,8 +20,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/settings.h"
+#include "base/directory_settings.h"
 #include "can/can_frame.h"
+#include "traffic/traffic_settings.h"
 
 namespace busprobe {
 

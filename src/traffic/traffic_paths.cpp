@@ -9,16 +9,17 @@ namespace {
 constexpr std::string_view kTxMark = ";[T]";
 }  // namespace
 
-TrafficPaths::TrafficPaths(Ucan& ucan, Clock& clock, const MainSettings& settings, Printer print,
-                           Printer printCan)
+TrafficPaths::TrafficPaths(Ucan& ucan, Clock& clock, const CanDisplaySettings& displaySettings,
+                           const LoggingSettings& logging, Printer print, Printer printCan)
     : ucan_(ucan),
       clock_(clock),
-      settings_(settings),
+      displaySettings_(displaySettings),
+      logging_(logging),
       print_(std::move(print)),
       printCan_(std::move(printCan)),
       owner_(std::this_thread::get_id()),
-      rxList_(settings.display.rxListType),
-      txList_(settings.display.txListType),
+      rxList_(displaySettings.rxListType),
+      txList_(displaySettings.txListType),
       stats_(ucan, print_, printCan_) {
   line_[0] = '\0';
 }
@@ -73,14 +74,14 @@ bool TrafficPaths::sendLocked(CanFrame& frame, unsigned options) {
 }
 
 size_t TrafficPaths::formatLine(const CanFrame& frame, bool /*received*/) {
-  const size_t len = FormatFrameLine(frame, settings_.display, display_.extendedIdSeen, display_.previousTime,
+  const size_t len = FormatFrameLine(frame, displaySettings_, display_.extendedIdSeen, display_.previousTime,
                                      line_, kFrameLineCapacity);
   display_.previousTime = frame.timestamp;
   return len;
 }
 
 size_t TrafficPaths::appendComment(const CanFrame& frame, size_t len, bool received) {
-  if (!comments_ || !settings_.display.showComments || settings_.display.highLevelProtocol >= 2) return len;
+  if (!comments_ || !displaySettings_.showComments || displaySettings_.highLevelProtocol >= 2) return len;
   const size_t n = comments_(frame, received, comment_, sizeof comment_);
   if (n == 0) return len;
   return AppendLineComment(line_, len, kFrameLineCapacity,
@@ -102,7 +103,7 @@ void TrafficPaths::logFrame(const CanFrame& frame, size_t len, char direction) {
 void TrafficPaths::showReceived(const CanFrame& frame) {
   size_t len = formatLine(frame, true);
   len = appendComment(frame, len, true);
-  const CanDisplaySettings& d = settings_.display;
+  const CanDisplaySettings& d = displaySettings_;
   if (!display_.rxDisplayStopped) {
     rxList_.add(d.rxListType, d.maxWindowLines, FrameSortKey(frame, true), frame.timestamp,
                 std::string_view(line_, len));
@@ -113,7 +114,7 @@ void TrafficPaths::showReceived(const CanFrame& frame) {
 }
 
 void TrafficPaths::logReceived(const CanFrame& frame) {
-  if (!settings_.logging.logRxMsgs || !log_ || !log_->isOpen()) return;
+  if (!logging_.logRxMsgs || !log_ || !log_->isOpen()) return;
   size_t len = shownLength_;
   if (shownFrame_ != &frame) len = appendComment(frame, formatLine(frame, true), true);
   shownFrame_ = nullptr;
@@ -137,7 +138,7 @@ void TrafficPaths::afterTransmit(const CanFrame& frame, unsigned options, bool o
       line += ":" + error;
     line += ">";
     if (!display_.txDisplayStopped) print_(line);
-    const LoggingSettings& l = settings_.logging;
+    const LoggingSettings& l = logging_;
     if (l.logOthers && l.logTxMsgs && log_ && log_->isOpen() && !log_->isAscii())
       log_->writeText(line + "\r\n");
     return;
@@ -145,7 +146,7 @@ void TrafficPaths::afterTransmit(const CanFrame& frame, unsigned options, bool o
 
   stats_.countSent(frame.bus());
   size_t len = formatLine(frame, false);
-  const CanDisplaySettings& d = settings_.display;
+  const CanDisplaySettings& d = displaySettings_;
   const bool combined = d.rxTxCombined != 0;
   const bool stopped = combined ? display_.rxDisplayStopped : display_.txDisplayStopped;
   bool marked = false;
@@ -162,10 +163,9 @@ void TrafficPaths::afterTransmit(const CanFrame& frame, unsigned options, bool o
       txList_.add(d.txListType, d.maxWindowLines, key, frame.timestamp, std::string_view(line_, len));
     }
   }
-  if (settings_.logging.markRxTx && !marked)
-    len = AppendLineComment(line_, len, kFrameLineCapacity, kTxMark, false);
+  if (logging_.markRxTx && !marked) len = AppendLineComment(line_, len, kFrameLineCapacity, kTxMark, false);
   if (lineSink_) lineSink_(true, std::string_view(line_, len));
-  if (settings_.logging.logTxMsgs) logFrame(frame, len, 'T');
+  if (logging_.logTxMsgs) logFrame(frame, len, 'T');
 }
 
 void TrafficPaths::drainForeignTransmissions() {
@@ -194,8 +194,8 @@ uint64_t TrafficPaths::foreignDropped() const {
 }
 
 void TrafficPaths::EraseList(int listNumber) {
-  if (listNumber == kRxList) rxList_.reset(settings_.display.rxListType);
-  if (listNumber == kTxList) txList_.reset(settings_.display.txListType);
+  if (listNumber == kRxList) rxList_.reset(displaySettings_.rxListType);
+  if (listNumber == kTxList) txList_.reset(displaySettings_.txListType);
 }
 
 }  // namespace busprobe

@@ -19,13 +19,13 @@
 #include <thread>
 #include <vector>
 
-#include "app/settings.h"
 #include "base/clock.h"
 #include "can/frame_ring.h"
 #include "can/ucan.h"
 #include "traffic/bus_statistics.h"
 #include "traffic/frame_format.h"
 #include "traffic/frame_list.h"
+#include "traffic/traffic_settings.h"
 
 namespace busprobe {
 
@@ -60,9 +60,10 @@ class TrafficPaths {
   // Every traffic line as shown or logged (no line end): received or sent.
   using LineSink = std::function<void(bool transmitted, std::string_view line)>;
 
-  // settings: read on every frame, so changes of the settings window apply at once.
+  // displaySettings, logging: read on every frame, so changes of the settings window apply at once.
   // print: a plain messages-window line; printCan: a CAN-driver category line.
-  TrafficPaths(Ucan& ucan, Clock& clock, const MainSettings& settings, Printer print, Printer printCan);
+  TrafficPaths(Ucan& ucan, Clock& clock, const CanDisplaySettings& displaySettings,
+               const LoggingSettings& logging, Printer print, Printer printCan);
   TrafficPaths(const TrafficPaths&) = delete;
   TrafficPaths& operator=(const TrafficPaths&) = delete;
 
@@ -116,7 +117,8 @@ class TrafficPaths {
 
   Ucan& ucan_;
   Clock& clock_;
-  const MainSettings& settings_;
+  const CanDisplaySettings& displaySettings_;
+  const LoggingSettings& logging_;
   Printer print_, printCan_;
   std::thread::id owner_;
   DisplayState display_;

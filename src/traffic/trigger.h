@@ -21,9 +21,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/settings.h"
 #include "can/can_frame.h"
 #include "traffic/audio_output.h"
+#include "traffic/traffic_settings.h"
 
 namespace busprobe {
 

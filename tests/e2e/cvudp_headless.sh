@@ -2,25 +2,28 @@
 # Two headless busprobe processes joined by CAN-via-UDP on 127.0.0.1, checked from outside by an
 # independent peer: a server on the virtual bus, a busprobe client, a peer client whose transmit
 # request must come back as the server's echo, and a peer server for the busprobe client role.
-set -euo pipefail
-BUSPROBE=${1:?path to busprobe}
-HERE=$(cd "$(dirname "$0")" && pwd)
-WORK=$(mktemp -d)
-trap 'kill $(jobs -p) 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$WORK"' EXIT
+source "$(dirname "$0")/lib.sh"
+e2e_init "${1:-}"
 
-free_port() { python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
-SERVER_PORT=$(free_port); CLIENT_PORT=$(free_port); PEER_SERVER_PORT=$(free_port)
-# Each process keeps its instance lock in its own directory, so each is a first instance and reads
-# NVK_Busprobe.ini (a second instance on one lock directory would read NVK_Busprobe1.ini).
-
+# The server takes any free port and names it; the client's own port must be known beforehand,
+# as the server reports it.
+CLIENT_PORT=$(free_port)
 mkdir -p "$WORK/server" "$WORK/client" "$WORK/client2"
 cat > "$WORK/server/NVK_Busprobe.ini" <<INI
 [CanInterface]
 CanInterfaceType=10
 CvUDP_flags=2
 CvUDP_LocalIP=127.0.0.1
-CvUDP_local_server_port=$SERVER_PORT
+CvUDP_local_server_port=0
 INI
+
+# 1. busprobe server + busprobe client
+start_busprobe server --exit-after 60
+SERVER_PID=$BUSPROBE_PID
+wait_for_re "$WORK/server.out" '^CAN: Acting as SERVER for CAN-via-UDP on port [0-9]+,' "$READY_SECS" "$SERVER_PID" ||
+  fail "the server did not report its port within $READY_SECS s"
+SERVER_PORT=$(sed -nE 's/^CAN: Acting as SERVER for CAN-via-UDP on port ([0-9]+),.*/\1/p' "$WORK/server.out")
+[ "$SERVER_PORT" -gt 0 ] || fail "the server reported port $SERVER_PORT"
 cat > "$WORK/client/NVK_Busprobe.ini" <<INI
 [CanInterface]
 CanInterfaceType=1
@@ -30,44 +33,41 @@ CvUDP_remote_server_port=$SERVER_PORT
 CvUDP_LocalIP=127.0.0.1
 CvUDP_local_server_port=$CLIENT_PORT
 INI
-
-fail() { echo "FAIL: $*"; for f in "$WORK"/*.out; do echo "== $f"; cat "$f"; done; exit 1; }
-wait_for() {  # file pattern seconds
-  for _ in $(seq 1 $(( $3 * 10 ))); do grep -qF -- "$2" "$1" 2>/dev/null && return 0; sleep 0.1; done
-  return 1
-}
-
-# 1. busprobe server + busprobe client
-XDG_RUNTIME_DIR="$WORK/server" "$BUSPROBE" --headless --config-dir "$WORK/server" --exit-after 20 > "$WORK/server.out" 2>&1 &
-SERVER_PID=$!
-wait_for "$WORK/server.out" "Acting as SERVER" 5 || true
-XDG_RUNTIME_DIR="$WORK/client" "$BUSPROBE" --headless --config-dir "$WORK/client" --exit-after 4 > "$WORK/client.out" 2>&1 &
-CLIENT_PID=$!
-wait_for "$WORK/server.out" "CAN: CvUDP Server: Connected by 127.0.0.1:$CLIENT_PORT ." 10 || fail "server did not report the client"
-wait_for "$WORK/client.out" "CAN: CvUDP Server reports t=" 10 || fail "client did not report the server's Timestamp"
+# The client ends by itself: its run time counts from its own start-up, and the exchange with a
+# server that is already listening takes milliseconds.
+start_busprobe client --exit-after 4
+CLIENT_PID=$BUSPROBE_PID
+expect "$WORK/server.out" "CAN: CvUDP Server: Connected by 127.0.0.1:$CLIENT_PORT ." "$READY_SECS" "$SERVER_PID"
+expect "$WORK/client.out" "CAN: CvUDP Server reports t=" "$READY_SECS" "$CLIENT_PID"
 grep -qE "^CAN: CvUDP Server reports t=[0-9]+, f=1000 Hz \.$" "$WORK/client.out" || fail "Timestamp line malformed"
-wait $CLIENT_PID || fail "client exit status"
+finish "$CLIENT_PID" 30 "the client (--exit-after 4)" || fail "client exit status $?"
 
 # 2. an independent peer as client: its transmit request comes back as the server's echo
-python3 "$HERE/cvudp_peer.py" client "$SERVER_PORT" > "$WORK/peer_client.out" 2>&1 || fail "peer client"
-kill -TERM $SERVER_PID; wait $SERVER_PID || fail "server exit status after SIGTERM"
-grep -q "CvUDP Server disconnected from 127.0.0.1" "$WORK/server.out" || fail "server did not see the peer disconnect"
-[ -f "$WORK/server/NVK_Busprobe.ini" ] && grep -q "CanInterfaceType=10" "$WORK/server/NVK_Busprobe.ini" || fail "server configuration not written"
+"$PY" -u "$E2E_DIR/cvudp_peer.py" client "$SERVER_PORT" > "$WORK/peer_client.out" 2>&1 || fail "peer client"
+expect "$WORK/server.out" "CvUDP Server disconnected from 127.0.0.1" "$READY_SECS" "$SERVER_PID"
+kill -TERM "$SERVER_PID"
+finish "$SERVER_PID" 30 "the server after SIGTERM" || fail "server exit status after SIGTERM: $?"
+grep -q "CanInterfaceType=10" "$WORK/server/NVK_Busprobe.ini" || fail "server configuration not written"
 
 # 3. an independent peer as server: the busprobe client connects, sends its bit rate, gets a frame
+# and says goodbye when it ends
+start_peer peer_server cvudp_peer.py server 0
+PEER_SERVER_PID=$PEER_PID
 cat > "$WORK/client2/NVK_Busprobe.ini" <<INI
 [CanInterface]
 CanInterfaceType=1
 CvUDP_flags=1
 CvUDP_RemoteIP=127.0.0.1
-CvUDP_remote_server_port=$PEER_SERVER_PORT
+CvUDP_remote_server_port=$PEER_PORT
 CvUDP_LocalIP=127.0.0.1
 CvUDP_local_server_port=0
 INI
-python3 "$HERE/cvudp_peer.py" server "$PEER_SERVER_PORT" > "$WORK/peer_server.out" 2>&1 &
-PEER_PID=$!
-sleep 0.3
-XDG_RUNTIME_DIR="$WORK/client2" "$BUSPROBE" --headless --config-dir "$WORK/client2" --exit-after 3 > "$WORK/client2.out" 2>&1 || fail "client2 exit status"
-wait $PEER_PID || fail "peer server"
-grep -q "CAN: CvUDP Server reports t=4242, f=1000 Hz ." "$WORK/client2.out" || fail "client2 did not report the peer's Timestamp"
+start_busprobe client2 --show-traffic --exit-after 60
+CLIENT2_PID=$BUSPROBE_PID
+expect "$WORK/client2.out" "CAN: CvUDP Server reports t=4242, f=1000 Hz ." "$READY_SECS" "$CLIENT2_PID"
+wait_for_re "$WORK/client2.out" '^[0-9]{8}: 321 AB CD *$' "$READY_SECS" "$CLIENT2_PID" ||
+  fail "client2 did not show the relayed frame 321 AB CD within $READY_SECS s"
+kill -TERM "$CLIENT2_PID"
+finish "$CLIENT2_PID" 30 "client2 after SIGTERM" || fail "client2 exit status after SIGTERM: $?"
+finish "$PEER_SERVER_PID" 30 "the peer server" || fail "peer server"
 echo "cvudp_headless: all checks passed"

@@ -5,8 +5,15 @@ server roles from the outside.
   cvudp_peer.py client SERVER_PORT   connects to a server on 127.0.0.1, sends a transmit request and
                                      expects the frame back as a received-frame report
   cvudp_peer.py server PORT          waits for a client, answers with Timestamp, expects the
-                                     CanBitTiming of channel 2, then relays one frame to it
+                                     CanBitTiming of channel 2, relays one frame to it and expects
+                                     the client to disconnect
+  cvudp_peer.py cyclic PORT ID BYTE...
+                                     a server whose bus carries the frame ID BYTE... (hexadecimal)
+                                     every 100 ms: relays it to the client from its connection on,
+                                     until the client disconnects
 
+A PORT of 0 lets the system choose. Each mode binds its socket first and then prints
+"cvudp_peer: ready on port N" with the port it got, so a caller can start its counterpart.
 Exit status 0 when every check passed; the reason is printed otherwise.
 """
 import socket
@@ -64,16 +71,35 @@ def receive(sock, want, deadline):
 
 
 def fail(text):
-    print('cvudp_peer: FAIL: ' + text)
+    print('cvudp_peer: FAIL: ' + text, flush=True)
     sys.exit(1)
 
 
-def run_client(server_port):
+def ready_socket(name, port):
+    """Binds a UDP socket on 127.0.0.1 and tells the caller the port before anything else."""
     sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    sock.bind(('127.0.0.1', 0))
+    sock.bind(('127.0.0.1', port))
+    print('%s: ready on port %d' % (name, sock.getsockname()[1]), flush=True)
+    return sock
+
+
+def wait_connect(sock, deadline, ticks=lambda: 4242):
+    """Waits for a client's CONNECT, answers it with a Timestamp; returns the client's address."""
+    got = receive(sock, lambda t, p: t == COMMAND and p[0] == CONNECT, deadline)
+    if got is None:
+        fail('no CONNECT from the client')
+    _, _, _, _, ip, cport, _, _ = struct.unpack('<BBBB4I', got[1][:20])
+    client = (socket.inet_ntoa(struct.pack('<I', ip)), cport & 0xFFFF)
+    print('cvudp_peer: CONNECT from %s:%d' % client)
+    sock.sendto(command(TIMESTAMP, 16, 0, [1000, ticks(), 0, 0]), client)
+    return client
+
+
+def run_client(server_port):
+    sock = ready_socket('cvudp_peer', 0)
     my_port = sock.getsockname()[1]
     server = ('127.0.0.1', server_port)
-    deadline = time.time() + 10
+    deadline = time.time() + 30
     got = None
     while got is None and time.time() < deadline:
         sock.sendto(command(CONNECT, 0, 0, [ip_word(LOOPBACK), my_port, ip_word(LOOPBACK), server_port]), server)
@@ -99,28 +125,51 @@ def run_client(server_port):
 
 
 def run_server(port):
-    sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    sock.bind(('127.0.0.1', port))
-    got = receive(sock, lambda t, p: t == COMMAND and p[0] == CONNECT, time.time() + 10)
-    if got is None:
-        fail('no CONNECT from the client')
-    _, a, b, n, ip, cport, _, _ = struct.unpack('<BBBB4I', got[1][:20])
-    client = (socket.inet_ntoa(struct.pack('<I', ip)), cport & 0xFFFF)
-    print('cvudp_peer: CONNECT from %s:%d' % client)
-    sock.sendto(command(TIMESTAMP, 16, 0, [1000, 4242, 0, 0]), client)
-    timing = receive(sock, lambda t, p: t == COMMAND and p[0] == CAN_BIT_TIMING, time.time() + 5)
+    sock = ready_socket('cvudp_peer', port)
+    client = wait_connect(sock, time.time() + 30)
+    timing = receive(sock, lambda t, p: t == COMMAND and p[0] == CAN_BIT_TIMING, time.time() + 10)
     if timing is None:
         fail('no CanBitTiming after the connection')
     _, a, b, _, baud, _, _, _ = struct.unpack('<BBBB4I', timing[1][:20])
     if a != 2 or b != 2 or baud != 500:
         fail('unexpected CanBitTiming A=%d B=%d baud=%d' % (a, b, baud))
     sock.sendto(frame(0x321, RX_REPORT | 2, 5000, [0xAB, 0xCD]), client)
-    time.sleep(0.5)
+    if receive(sock, lambda t, p: t == COMMAND and p[0] == DISCONNECT, time.time() + 30) is None:
+        fail('the client did not disconnect')
     print('cvudp_peer: server checks passed')
 
 
+def run_cyclic(port, id_word, data):
+    sock = ready_socket('cvudp_peer', port)
+    start = time.time()
+
+    def ticks():  # our bus clock: milliseconds since start, announced as 1000 Hz
+        return int((time.time() - start) * 1000)
+
+    client = wait_connect(sock, start + 30, ticks)
+    deadline = start + 60
+    sent = 0
+    while time.time() < deadline:
+        sock.sendto(frame(id_word, RX_REPORT | len(data), ticks(), data), client)
+        sent += 1
+        got = receive(sock, lambda t, p: t == COMMAND and p[0] in (CONNECT, DISCONNECT), time.time() + 0.1)
+        if got is None:
+            continue
+        if got[1][0] == DISCONNECT:
+            print('cvudp_peer: relayed %03X %s %d times, then the client disconnected'
+                  % (id_word, ' '.join('%02X' % b for b in data), sent))
+            return
+        # The client did not hear our Timestamp and asks again.
+        sock.sendto(command(TIMESTAMP, 16, 0, [1000, ticks(), 0, 0]), client)
+    fail('the client did not disconnect within 60 s')
+
+
 if __name__ == '__main__':
-    if len(sys.argv) != 3 or sys.argv[1] not in ('client', 'server'):
+    mode = sys.argv[1] if len(sys.argv) > 1 else ''
+    if mode in ('client', 'server') and len(sys.argv) == 3:
+        (run_client if mode == 'client' else run_server)(int(sys.argv[2]))
+    elif mode == 'cyclic' and 5 <= len(sys.argv) <= 12:
+        run_cyclic(int(sys.argv[2]), int(sys.argv[3], 16), [int(b, 16) for b in sys.argv[4:]])
+    else:
         print(__doc__)
         sys.exit(2)
-    (run_client if sys.argv[1] == 'client' else run_server)(int(sys.argv[2]))

@@ -4,41 +4,38 @@
 # error prints the message and exits with 1; the command families not in the examples (delay,
 # sound, freeze, can.send, can.reset, ctx, display switches, ClearVars) run in one more script whose
 # frames are checked with --show-traffic.
-set -euo pipefail
-BUSPROBE=${1:?path to busprobe}
-HERE=$(cd "$(dirname "$0")" && pwd)
-EXAMPLES="$HERE/../../examples"
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
+source "$(dirname "$0")/lib.sh"
+e2e_init "${1:-}"
+EXAMPLES="$E2E_DIR/../../examples"
 
-fail() { echo "FAIL: $*"; echo "== output"; cat "$WORK/out" || true; exit 1; }
-
-# run SCRIPT EXPECTED_STATUS [extra options...]: output (start-up lines removed) in $WORK/out
+# run SCRIPT EXPECTED_STATUS [extra options...]: the whole output in $WORK/run.out, without the
+# start-up lines in $WORK/out
 run() {
   local script=$1 expected=$2
   shift 2
   rm -rf "$WORK/cfg" && mkdir -p "$WORK/cfg"
   local status=0
-  timeout 60 "$BUSPROBE" --headless --config-dir "$WORK/cfg" "$@" --run "$script" > "$WORK/raw" 2>&1 || status=$?
-  grep -v -e '^CAN' -e '^Loaded' -e '^Warning' -e '^         This may' "$WORK/raw" > "$WORK/out" || true
-  [ "$status" = "$expected" ] || fail "$script exited with $status, expected $expected"
+  XDG_RUNTIME_DIR="$WORK/cfg" timeout 60 "$BUSPROBE" --headless --config-dir "$WORK/cfg" "$@" --run "$script" \
+    > "$WORK/run.out" 2>&1 || status=$?
+  grep -v -e '^CAN' -e '^Loaded' -e '^Warning' -e '^         This may' "$WORK/run.out" > "$WORK/out" || :
+  [ "$status" = "$expected" ] || fail "$(basename "$script") exited with $status, expected $expected"
 }
-expect() {  # the output equals these lines
+expect_output() {  # the output equals these lines
   printf '%s\n' "$@" > "$WORK/expected"
   diff -u "$WORK/expected" "$WORK/out" > "$WORK/diff" || { cat "$WORK/diff"; fail "output differs"; }
 }
 
 run "$EXAMPLES/send_and_wait.bpr" 0
-expect "sending request" "answer: id=601 len=8 byte2=10" "16-bit value at byte 1: 4096" "both frames seen"
+expect_output "sending request" "answer: id=601 len=8 byte2=10" "16-bit value at byte 1: 4096" "both frames seen"
 
 run "$EXAMPLES/paced_sequence.bpr" 0
-expect "sent 50 frames" "spacing ok"
+expect_output "sent 50 frames" "spacing ok"
 
 run "$EXAMPLES/loops_and_subroutines.bpr" 0
-expect "sq[7] = 49" "sum 1..100 = 5050" "  5 = 00000101" "170 = 10101010" "sum ok" "(stop) in line 26"
+expect_output "sq[7] = 49" "sum 1..100 = 5050" "  5 = 00000101" "170 = 10101010" "sum ok" "(stop) in line 26"
 
 run "$EXAMPLES/error_handler.bpr" 0
-expect "error -3 in line 5: division by zero (class 3)" "after the division" \
+expect_output "error -3 in line 5: division by zero (class 3)" "after the division" \
   "error -14 in line 7: types incompatible (class 3)" "after the type error, errors = 2" "handler removed" \
   "(stop) in line 11"
 
@@ -49,7 +46,7 @@ print "%d", 1.5
 print "never"
 BPR
 run "$WORK/failing.bpr" 1
-expect "before" "types incompatible in print-cmd in line 3"
+expect_output "before" "types incompatible in print-cmd in line 3"
 
 cat > "$WORK/families.bpr" <<'BPR'
 tx_interval := 0.005
@@ -89,7 +86,8 @@ grep -q '^; Current variable values saved' "$WORK/cfg/current_vars.txt" || fail 
 # A script that cannot be read: status 1 and a message.
 rm -rf "$WORK/cfg" && mkdir -p "$WORK/cfg"
 status=0
-timeout 30 "$BUSPROBE" --headless --config-dir "$WORK/cfg" --run "$WORK/missing.bpr" > "$WORK/out" 2>&1 || status=$?
+XDG_RUNTIME_DIR="$WORK/cfg" timeout 30 "$BUSPROBE" --headless --config-dir "$WORK/cfg" --run "$WORK/missing.bpr" \
+  > "$WORK/run.out" 2>&1 || status=$?
 [ "$status" = 1 ] || fail "missing script exited with $status"
-grep -q 'Could not read command file' "$WORK/out" || fail "missing script message"
+grep -q 'Could not read command file' "$WORK/run.out" || fail "missing script message"
 echo "PASS"

@@ -7,9 +7,11 @@
   traffic_peer.py playfile FILE             writes the Vector ASCII file the sink expects
   traffic_peer.py sink PORT                 acts as the server of a busprobe client that plays that
                                             file, and checks the spacing of the frames it receives
+                                            (PORT 0: the system chooses)
   traffic_peer.py checkasc FILE COUNT       reads a recorded .asc with python-can (run it with the
                                             Debian python) and checks the relay's frames are there
 
+The modes that speak CAN-via-UDP bind first and then print "traffic_peer: ready on port N".
 Exit status 0 when every check passed; the reason is printed otherwise.
 """
 import os
@@ -18,8 +20,8 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from cvudp_peer import (CAN_MSG, CAN_BIT_TIMING, COMMAND, CONNECT, DISCONNECT, LOOPBACK, RX_REPORT,  # noqa: E402
-                        TIMESTAMP, TX_REQUEST, command, fail, frame, ip_word, packets, receive)
+from cvudp_peer import (CAN_MSG, COMMAND, CONNECT, DISCONNECT, LOOPBACK, RX_REPORT,  # noqa: E402
+                        TIMESTAMP, TX_REQUEST, command, fail, frame, ip_word, packets, ready_socket, receive)
 
 WINDOW = 128
 
@@ -39,12 +41,11 @@ def relay_id(n):
 
 def run_relay(server_port, count):
     import socket
-    sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    sock.bind(('127.0.0.1', 0))
+    sock = ready_socket('traffic_peer', 0)
     my_port = sock.getsockname()[1]
     server = ('127.0.0.1', server_port)
     hello = [ip_word(LOOPBACK), my_port, ip_word(LOOPBACK), server_port]
-    deadline = time.time() + 10
+    deadline = time.time() + 30
     got = None
     while got is None and time.time() < deadline:
         sock.sendto(command(CONNECT, 0, 0, hello), server)
@@ -90,10 +91,9 @@ def write_play_file(path):
 
 def run_sink(port):
     import socket
-    sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    sock.bind(('127.0.0.1', port))
+    sock = ready_socket('traffic_peer', port)
     arrivals = {}
-    deadline = time.time() + 20
+    deadline = time.time() + 40
     sock.settimeout(0.2)
     while len(arrivals) < len(PLAY_TIMES) and time.time() < deadline:
         try:

@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include "base/ini_file.h"
 #include "gui_session.h"
 
@@ -153,16 +155,42 @@ TEST_F(PlayerWindowTest, FileNameDoubleClickOpensAnotherFileAndRefusesUnknownFor
 }
 
 TEST_F(PlayerWindowTest, StoredPositionIsKeptOnTheDesktop) {
-  IniFile ini;
-  ini.setInt(PlayerWindow::kSection, "Left", 5000);
-  ini.setInt(PlayerWindow::kSection, "Top", -300);
-  ASSERT_TRUE(ini.save(app().iniPath()));
+  app().playerWindowSettings() = PlayerWindowSettings{5000, -300};
   ASSERT_TRUE(app().player().OpenPlayerFile(path_));
   window_->syncPlayerWindow();
   const QPoint pos = window_->playerWindow()->pos();
   // The offscreen desktop is 800 x 800.
   EXPECT_EQ(pos.x(), 799 - 32);
   EXPECT_EQ(pos.y(), -5);
+}
+
+// The position reaches the window through the configuration read at start-up, and goes back with
+// the shutdown; only an administrator's position is written back.
+TEST(PlayerWindowPlacementTest, PositionComesFromTheConfigurationAndReturnsAtShutdown) {
+  TempDir config, locks;
+  const std::string ini = config.file("NVK_Busprobe.ini");
+  IniFile stored;
+  stored.setInt("CanPlayerWindow", "Left", 120);
+  stored.setInt("CanPlayerWindow", "Top", 90);
+  ASSERT_TRUE(stored.save(ini));
+  const std::string log = config.file("small.asc");
+  std::ofstream(log, std::ios::binary) << kSmallAsc;
+  {
+    GuiSession session(config.path(), locks.path());
+    session.ticks(6);
+    ASSERT_TRUE(session.app().player().OpenPlayerFile(log));
+    session.window().syncPlayerWindow();
+    PlayerWindow* w = session.window().playerWindow();
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->pos(), QPoint(120, 90));
+    w->move(200, 210);
+    EXPECT_TRUE(session.window().close());
+  }
+  IniFile saved;
+  ASSERT_EQ(saved.load(ini), IniFile::LoadResult::kOk);
+  const bool administrator = geteuid() == 0;
+  EXPECT_EQ(saved.getInt("CanPlayerWindow", "Left", 0), administrator ? 200 : 120);
+  EXPECT_EQ(saved.getInt("CanPlayerWindow", "Top", 0), administrator ? 210 : 90);
 }
 
 TEST(PlayerChannelListTest, ReadsUpToFourChannelNumbers) {

@@ -89,10 +89,17 @@ class TrafficPathsTest : public ::testing::Test {
   DeferredMessageQueue queue;
   Ucan ucan{clock, queue};
   TxDriver* driver = nullptr;
-  MainSettings settings;
+  struct {
+    CanDisplaySettings display;
+    LoggingSettings logging;
+  } settings;
   std::vector<std::string> lines, canLines;
   RecordingLog log;
-  TrafficPaths paths{ucan, clock, settings, [this](const std::string& l) { lines.push_back(l); },
+  TrafficPaths paths{ucan,
+                     clock,
+                     settings.display,
+                     settings.logging,
+                     [this](const std::string& l) { lines.push_back(l); },
                      [this](const std::string& l) { canLines.push_back(l); }};
   const std::string pad8 = std::string(6 * 3, ' ');  // the blank columns after a 2-byte frame
 };

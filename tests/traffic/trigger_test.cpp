@@ -286,22 +286,23 @@ TEST(AudioSignalOutput, SettingsChooseTheBackendAtEveryTone) {
     int device_;
     std::vector<std::string>& log_;
   };
-  MainSettings settings;
+  int soundEnabled = 0;
+  int audioOutputDevice = kDefaultAudioOutputDevice;
   std::vector<std::string> log;
   int made = 0;
-  AudioSignalOutput output(settings, [&](int device) {
+  AudioSignalOutput output({soundEnabled, audioOutputDevice}, [&](int device) {
     ++made;
     return std::make_unique<Backend>(device, log);
   });
-  output.tone(440);  // SoundEnabled defaults to 0
+  output.tone(440);
   EXPECT_EQ(made, 0);
   EXPECT_EQ(output.describe(), "silent");
-  settings.interp.soundEnabled = 1;
+  soundEnabled = 1;
   output.tone(440);
   EXPECT_EQ(output.describe(), "backend 2");
-  settings.audioOutputDevice = 1;  // changed in the settings window while sounding
+  audioOutputDevice = 1;  // changed in the settings window while sounding
   output.tone(500);
-  settings.audioOutputDevice = 0;
+  audioOutputDevice = 0;
   output.tone(600);
   output.silence();
   EXPECT_EQ(log, (std::vector<std::string>{"2:440", "2:0", "1:500", "1:0"}));
