@@ -122,6 +122,47 @@ TEST_F(ApplicationTest, PumpHandlesAtMostItsLimitPerCall) {
   EXPECT_EQ(a.app->history().count(), 600u);
 }
 
+// Two saturated buses bring about 2,300 frames per 50 ms tick: a tick takes every waiting frame
+// in batches of 500 (it used to stop after two batches, losing a quarter of such traffic), but
+// only as long as its time budget lasts.
+TEST_F(ApplicationTest, ATickTakesEveryWaitingFrameWithinItsBudget) {
+  Instance a(locks, bus, clock);
+  a.startAndRun(clock);
+  const uint64_t before = a.app->framesPumped();
+  for (int i = 0; i < 3000; ++i) bus->inject(Frame(0x100 + static_cast<uint32_t>(i % 100)));
+  clock.advance(50);
+  a.app->tick();
+  EXPECT_EQ(a.app->framesPumped() - before, 3000u);
+  EXPECT_EQ(a.app->traffic().statistics().received(0), 3000);
+
+  // A clock that moves 3 ms with every read: each receive step ends once its budget has passed,
+  // after at least one full batch, and leaves the rest for the next tick.
+  for (int i = 0; i < 20000; ++i) bus->inject(Frame(0x200));
+  clock.setAutoAdvance(3.0);
+  const uint64_t start = a.app->framesPumped();
+  a.app->tick();
+  clock.setAutoAdvance(0);
+  const uint64_t taken = a.app->framesPumped() - start;
+  EXPECT_GE(taken, 2u * Application::kDefaultPumpLimit);
+  EXPECT_LT(taken, 20000u);
+  a.app->tick();
+  EXPECT_GT(a.app->framesPumped() - start, taken) << "the rest waits for the next tick";
+}
+
+// Every text passes the application's translator: message formats before their arguments are
+// filled in, and the questions to the user.
+TEST_F(ApplicationTest, MessagesAndQuestionsPassTheTranslator) {
+  Instance a(locks, bus, clock);
+  a.app->translator().add("Loaded Busprobe command file from \"%s\" .", "Kommandodatei \"%s\" geladen .");
+  a.app->translator().add("Busprobe terminating", "Busprobe wird beendet");
+  WriteFile(a.config.file("script.bpr"), "print \"x\"\n");
+  ASSERT_TRUE(a.app->scripts().loadCommandFile(a.config.file("script.bpr")));
+  EXPECT_TRUE(a.ui.hasLine("Kommandodatei \"" + a.config.file("script.bpr") + "\" geladen ."));
+  EXPECT_TRUE(a.app->ui().askYesNo("Busprobe terminating", "?", false) == false);
+  ASSERT_FALSE(a.ui.questions.empty());
+  EXPECT_EQ(a.ui.questions.back(), "Busprobe wird beendet|?");
+}
+
 TEST_F(ApplicationTest, LoopedBackFrameComesBeforeDriverFrames) {
   Instance a(locks, bus, clock);
   a.startAndRun(clock);
