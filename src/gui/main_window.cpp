@@ -93,10 +93,10 @@ void MainWindow::buildMenus() {
   buildRunMenu();
   buildMessagesMenu();
 
-  pauseAction_ = menuBar()->addAction(QStringLiteral("&Pause !"));
+  pauseAction_ = menuBar()->addAction(caption("&Pause !"));
   pauseAction_->setObjectName(QStringLiteral("MI_Pause"));
   connect(pauseAction_, &QAction::triggered, this, [this] { app_.trafficDisplay().togglePause(); });
-  QAction* trigger = menuBar()->addAction(QStringLiteral("Tr&igger"));
+  QAction* trigger = menuBar()->addAction(caption("Tr&igger"));
   trigger->setObjectName(QStringLiteral("MI_Trigger"));
   connect(trigger, &QAction::triggered, this, &MainWindow::openTriggerWindow);
 
@@ -104,14 +104,14 @@ void MainWindow::buildMenus() {
 }
 
 void MainWindow::buildFileMenu() {
-  QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-  QAction* load = file->addAction(QStringLiteral("&Load Command File"));
+  QMenu* file = menuBar()->addMenu(caption("&File"));
+  QAction* load = file->addAction(caption("&Load Command File"));
   load->setObjectName(QStringLiteral("MI_LoadCommandFile"));
   connect(load, &QAction::triggered, this, [this] { loadCommandFile(); });
-  QAction* save = file->addAction(QStringLiteral("&Save Command File"));
+  QAction* save = file->addAction(caption("&Save Command File"));
   save->setObjectName(QStringLiteral("MI_SaveCommandFile"));
   connect(save, &QAction::triggered, this, [this] { saveCommandFile(); });
-  recentMenu_ = file->addMenu(QStringLiteral("&Recent files ..."));
+  recentMenu_ = file->addMenu(caption("&Recent files ..."));
   recentMenu_->setObjectName(QStringLiteral("MI_RecentFiles"));
   for (size_t i = 0; i < recentActions_.size(); ++i) {
     QAction* recent = recentMenu_->addAction(QString());
@@ -125,10 +125,10 @@ void MainWindow::buildFileMenu() {
   }
   connect(recentMenu_, &QMenu::aboutToShow, this, &MainWindow::refreshFileMenu);
   file->addSeparator();
-  QAction* play = file->addAction(QStringLiteral("&Play CAN-Logfile"));
+  QAction* play = file->addAction(caption("&Play CAN-Logfile"));
   play->setObjectName(QStringLiteral("MI_PlayLogfile"));
   connect(play, &QAction::triggered, this, &MainWindow::playLogfile);
-  QAction* record = file->addAction(QStringLiteral("Record &CAN-Logfile"));
+  QAction* record = file->addAction(caption("Record &CAN-Logfile"));
   record->setObjectName(QStringLiteral("MI_RecordLogfile"));
   connect(record, &QAction::triggered, this, &MainWindow::recordLogfile);
   loggerStatus_ = file->addAction(QString());
@@ -138,16 +138,16 @@ void MainWindow::buildFileMenu() {
   refreshFileMenu();
   file->addSeparator();
 
-  QAction* exitWithoutSaving = file->addAction(QStringLiteral("Exit &without saving the configuration"));
+  QAction* exitWithoutSaving = file->addAction(caption("Exit &without saving the configuration"));
   exitWithoutSaving->setObjectName(QStringLiteral("MI_ExitWithoutSaving"));
   connect(exitWithoutSaving, &QAction::triggered, this, &MainWindow::closeWithoutSaving);
-  QAction* exit = file->addAction(QStringLiteral("E&xit"));
+  QAction* exit = file->addAction(caption("E&xit"));
   exit->setObjectName(QStringLiteral("Menu_Exit"));
   connect(exit, &QAction::triggered, this, &QWidget::close);
 }
 
 void MainWindow::buildSettingsMenu() {
-  QMenu* settings = menuBar()->addMenu(QStringLiteral("S&ettings"));
+  QMenu* settings = menuBar()->addMenu(caption("S&ettings"));
   struct Item {
     const char* caption;
     const char* name;
@@ -164,7 +164,7 @@ void MainWindow::buildSettingsMenu() {
       {"Signals", "MI_Signals", SettingsWindow::kTabSignals},
   };
   for (const Item& item : kItems) {
-    QAction* action = settings->addAction(QString::fromLatin1(item.caption));
+    QAction* action = settings->addAction(caption(item.caption));
     action->setObjectName(QString::fromLatin1(item.name));
     const QString tab = QString::fromLatin1(item.tab);
     connect(action, &QAction::triggered, this, [this, tab] { openSettings(tab); });
@@ -173,7 +173,7 @@ void MainWindow::buildSettingsMenu() {
     if (std::strcmp(item.name, "MI_SdoSettings") == 0) action->setEnabled(false);
   }
   settings->addSeparator();
-  QAction* trigger = settings->addAction(QStringLiteral("&Trigger settings"));
+  QAction* trigger = settings->addAction(caption("&Trigger settings"));
   trigger->setObjectName(QStringLiteral("MI_TriggerSettings"));
   connect(trigger, &QAction::triggered, this, &MainWindow::openTriggerWindow);
   connect(settings, &QMenu::aboutToShow, this, &MainWindow::refreshSettingsMenu);
@@ -181,23 +181,23 @@ void MainWindow::buildSettingsMenu() {
 }
 
 void MainWindow::buildViewMenu() {
-  QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
-  combinedAction_ = view->addAction(QStringLiteral("Combined RX+TX window"));
+  QMenu* view = menuBar()->addMenu(caption("&View"));
+  combinedAction_ = view->addAction(caption("Combined RX+TX window"));
   combinedAction_->setObjectName(QStringLiteral("MI_Combined"));
   combinedAction_->setCheckable(true);
   connect(combinedAction_, &QAction::triggered, this, [this] { app_.trafficDisplay().toggleRxTxCombined(); });
   connect(view, &QMenu::aboutToShow, this,
           [this] { combinedAction_->setChecked(app_.settings().display.rxTxCombined); });
   combinedAction_->setChecked(app_.settings().display.rxTxCombined);
-  QAction* variables = view->addAction(QStringLiteral("Show Variables in the 'Messages'  list"));
+  QAction* variables = view->addAction(caption("Show Variables in the 'Messages'  list"));
   variables->setObjectName(QStringLiteral("MI_ShowVariables"));
   connect(variables, &QAction::triggered, this, [this] { app_.scripts().printVariables(); });
 }
 
 void MainWindow::buildRunMenu() {
-  runMenu_ = menuBar()->addMenu(QStringLiteral("&Run"));
+  runMenu_ = menuBar()->addMenu(caption("&Run"));
   const auto add = [this](const char* caption, const char* name, auto&& handler) {
-    QAction* action = runMenu_->addAction(QString::fromLatin1(caption));
+    QAction* action = runMenu_->addAction(this->caption(caption));
     action->setObjectName(QString::fromLatin1(name));
     connect(action, &QAction::triggered, this, handler);
     return action;
@@ -212,7 +212,7 @@ void MainWindow::buildRunMenu() {
   });
   add("Run from Cursor", "MI_RunFromCursor",
       [this] { runControl([](ScriptProgram& p, int caret) { p.runFromCursor(caret); }); });
-  labelMenu_ = runMenu_->addMenu(QStringLiteral("Run from Label"));
+  labelMenu_ = runMenu_->addMenu(caption("Run from Label"));
   labelMenu_->setObjectName(QStringLiteral("MI_RunFromLabel"));
   singleStepAction_ = add("&Single Step", "MI_SingleStep",
                           [this] { runControl([](ScriptProgram& p, int) { p.singleStep(); }); });
@@ -267,21 +267,21 @@ void MainWindow::runControl(const std::function<void(ScriptProgram&, int caretLi
 }
 
 void MainWindow::buildMessagesMenu() {
-  QMenu* messages = menuBar()->addMenu(QStringLiteral("&Messages"));
-  QAction* reset = messages->addAction(QStringLiteral("&Reset message counters"));
+  QMenu* messages = menuBar()->addMenu(caption("&Messages"));
+  QAction* reset = messages->addAction(caption("&Reset message counters"));
   reset->setObjectName(QStringLiteral("MI_ResetCounters"));
   connect(reset, &QAction::triggered, this, [this] { app_.traffic().ResetMessageCounters(); });
-  QAction* clear = messages->addAction(QStringLiteral("&Clear 'Messages' window"));
+  QAction* clear = messages->addAction(caption("&Clear 'Messages' window"));
   clear->setObjectName(QStringLiteral("MI_ClearMessages"));
   connect(clear, &QAction::triggered, this, [this] { app_.messages().clear(); });
-  QAction* report = messages->addAction(QStringLiteral("Generate CAN &Statistic Report"));
+  QAction* report = messages->addAction(caption("Generate CAN &Statistic Report"));
   report->setObjectName(QStringLiteral("MI_StatisticReport"));
   connect(report, &QAction::triggered, this, [this] {
     const int baud[2] = {app_.settings().bus[0].baudrate, app_.settings().bus[1].baudrate};
     app_.traffic().PrintBusStatistics(baud);
   });
 
-  QMenu* categories = messages->addMenu(QStringLiteral("enable text messages ..."));
+  QMenu* categories = messages->addMenu(caption("enable text messages ..."));
   struct Category {
     const char* caption;
     const char* name;
@@ -308,8 +308,8 @@ void MainWindow::buildMessagesMenu() {
 }
 
 void MainWindow::buildToolsMenu() {
-  QMenu* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
-  QAction* reset = tools->addAction(QStringLiteral("&Reset CAN hardware"));
+  QMenu* tools = menuBar()->addMenu(caption("&Tools"));
+  QAction* reset = tools->addAction(caption("&Reset CAN hardware"));
   reset->setObjectName(QStringLiteral("MI_ResetCanHardware"));
   connect(reset, &QAction::triggered, this, [this] {
     app_.controllers().resetHardware();
@@ -558,6 +558,10 @@ void MainWindow::openTriggerWindow() {
   triggerWindow_->show();
   triggerWindow_->raise();
   triggerWindow_->activateWindow();
+}
+
+QString MainWindow::caption(const char* english) const {
+  return CoreTextToQt(app_.translator().translate(english));
 }
 
 QString MainWindow::resolveDir(const std::string& dir) const {

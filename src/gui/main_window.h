@@ -168,6 +168,8 @@ class MainWindow : public QMainWindow {
   bool askToKeepEditedScript();
   void rememberCommandFile(const std::string& path);
   QString resolveDir(const std::string& dir) const;
+  // A menu caption or other window text, through the application's translator.
+  QString caption(const char* english) const;
 
   Application& app_;
   TrafficPane* rx_;
