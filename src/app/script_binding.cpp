@@ -16,7 +16,7 @@ constexpr std::size_t kIdIndexLimit = 4 * Application::kHistorySize;
 Application::ScriptBinding::ScriptBinding(Application& app) : app_(app), tone_(app.audio_.get()) {}
 
 void Application::ScriptBinding::noteReceived(const CanFrame& frame) {
-  IdEntry& e = byId_[frame.id];
+  IdEntry& e = byId_[frame.matchingId()];
   e.sequence = received_++;
   ++e.count;
   if (byId_.size() > kIdIndexLimit) {
@@ -87,17 +87,18 @@ int Application::ScriptBinding::externalFactor(std::string_view name, ScriptCurs
 }
 
 bool Application::ScriptBinding::findReceivedFrame(uint32_t id, double referenceTimeSec, CanFrame& out) {
-  const auto it = byId_.find(id);
+  const uint32_t key = CanFrame::matchingId(id);
+  const auto it = byId_.find(key);
   if (it == byId_.end()) return false;
   const CanFrame* f = historyFrameBySequence(it->second.sequence);
-  if (f == nullptr || f->id != id) return false;
+  if (f == nullptr || f->matchingId() != key) return false;
   if (referenceTimeSec != 0 && f->timestamp * 0.001 < referenceTimeSec) return false;
   out = *f;
   return true;
 }
 
 int32_t Application::ScriptBinding::receivedCount(uint32_t id) {
-  const auto it = byId_.find(id);
+  const auto it = byId_.find(CanFrame::matchingId(id));
   return it == byId_.end() ? 0 : it->second.count;
 }
 

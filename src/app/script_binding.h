@@ -51,8 +51,8 @@ class Application::ScriptBinding final : public ScriptHost {
   const CanFrame* historyFrameBySequence(uint64_t sequence) const;
 
   Application& app_;
-  std::unordered_map<uint32_t, IdEntry> byId_;
-  uint64_t received_ = 0;  // frames noted so far; the next one gets this sequence number
+  std::unordered_map<uint32_t, IdEntry> byId_;  // keyed by CanFrame::matchingId
+  uint64_t received_ = 0;                       // frames noted so far; the next one gets this sequence number
   TonePlayer tone_;
 };
 

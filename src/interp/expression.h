@@ -46,10 +46,10 @@ class ScriptEnvironment {
   virtual int busComponent(int bus, std::string_view component, ScriptValue& out) = 0;
   // cursor, freeze, sdo, obj, obd: returns 0 or an error code.
   virtual int externalFactor(std::string_view name, ScriptCursor& cursor, ScriptValue& out) = 0;
-  // Newest frame of the receive history whose id word equals `id` and, when referenceTimeSec is not
-  // 0, whose timestamp is not earlier than it.
+  // Newest frame of the receive history whose id word matches `id` (CanFrame::matchingId) and,
+  // when referenceTimeSec is not 0, whose timestamp is not earlier than it.
   virtual bool findReceivedFrame(uint32_t id, double referenceTimeSec, CanFrame& out) = 0;
-  // How many frames with this id word the sorted receive list has counted.
+  // How many frames with this id word (as matched) the sorted receive list has counted.
   virtual int32_t receivedCount(uint32_t id) = 0;
 };
 

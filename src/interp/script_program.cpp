@@ -94,7 +94,7 @@ int LineMarkers::breakpointCount() const {
 }
 
 bool FrameWaitPattern::matches(const CanFrame& frame) const {
-  if (id >= 0 && static_cast<uint32_t>(id) != frame.id) return false;
+  if (id >= 0 && CanFrame::matchingId(static_cast<uint32_t>(id)) != frame.matchingId()) return false;
   if (length >= 0 && length != frame.length) return false;
   for (int i = 0; i < 8; ++i) {
     if (data[i] >= 0 && (i >= frame.length || frame.data[i] != data[i])) return false;

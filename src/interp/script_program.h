@@ -56,7 +56,7 @@ class LineMarkers {
 
 // The frame a wcan waits for: -1 in any field means "any".
 struct FrameWaitPattern {
-  int64_t id = -1;  // the id word (extended flag included)
+  int64_t id = -1;  // the id word (extended flag included), compared as CanFrame::matchingId
   int length = -1;
   int data[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
   bool matches(const CanFrame& frame) const;

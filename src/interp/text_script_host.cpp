@@ -48,7 +48,7 @@ int TextScriptHost::externalFactor(std::string_view, ScriptCursor&, ScriptValue&
 bool TextScriptHost::findReceivedFrame(uint32_t id, double referenceTimeSec, CanFrame& out) {
   for (auto it = history.rbegin(); it != history.rend(); ++it) {
     if (referenceTimeSec != 0 && it->timestamp * 0.001 < referenceTimeSec) break;
-    if (it->id == id) {
+    if (it->matchingId() == CanFrame::matchingId(id)) {
       out = *it;
       return true;
     }
@@ -58,7 +58,7 @@ bool TextScriptHost::findReceivedFrame(uint32_t id, double referenceTimeSec, Can
 
 int32_t TextScriptHost::receivedCount(uint32_t id) {
   int32_t n = 0;
-  for (const CanFrame& f : history) n += f.id == id ? 1 : 0;
+  for (const CanFrame& f : history) n += f.matchingId() == CanFrame::matchingId(id) ? 1 : 0;
   return n;
 }
 

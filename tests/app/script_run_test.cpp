@@ -130,6 +130,34 @@ TEST_F(ScriptRunTest, ScriptCommandsReachTheDisplayAndStatistics) {
   EXPECT_EQ(a.ui.lines.front(), "after clear 1");
 }
 
+// Frames a CAN-via-UDP server relays arrive with bus index 2 or 3; scripts find them as frames of
+// bus 0 and 1.
+TEST_F(ScriptRunTest, RelayedFramesCountAsTheirBusForWcanAndCanrx) {
+  ScriptInstance a(locks, bus, clock, dirA.path());
+  ticks({&a}, 6);
+  a.setScript(
+      "wcan(181, 2, 10, x)\n"
+      "print \"got\", canrx(181, 8, U8), canrx(182, 0, U8, 99), canrx(40000182, 0, U8), "
+      "canrx.update_latch(181), canrx.latch.count\n");
+  a.app->RunScript();
+  ticks({&a}, 2);
+  ASSERT_TRUE(a.app->program().waitingForFrame());
+  CanFrame onBus1;
+  onBus1.id = 0x182 | (3u << CanFrame::kBusShift);
+  onBus1.length = 1;
+  onBus1.data[0] = 0x55;
+  bus->inject(onBus1);
+  CanFrame onBus0;
+  onBus0.id = 0x181 | (2u << CanFrame::kBusShift);
+  onBus0.length = 2;
+  onBus0.data[0] = 0x10;
+  onBus0.data[1] = 0x42;
+  bus->inject(onBus0);
+  ticks({&a}, 3);
+  EXPECT_FALSE(a.app->program().running());
+  EXPECT_TRUE(a.ui.hasLine("got 66 99 85 1 1")) << (a.ui.lines.empty() ? "" : a.ui.lines.back());
+}
+
 TEST_F(ScriptRunTest, VariablesSurviveARestartWhenTheOptionIsOn) {
   {
     ScriptInstance a(locks, bus, clock, dirA.path());

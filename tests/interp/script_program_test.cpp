@@ -336,6 +336,31 @@ TEST_F(ScriptProgramTest, WcanWaitsForAMatchingFrame) {
   EXPECT_EQ(host.output, (std::vector<std::string>{"got"}));
 }
 
+// A CAN-via-UDP server relays its buses as indices 2 and 3: for a wait they are buses 0 and 1,
+// while wcan.id keeps the index the frame came with.
+TEST_F(ScriptProgramTest, WcanSeesRelayedFramesAsTheirBus) {
+  constexpr uint32_t kBus2 = 2u << CanFrame::kBusShift, kBus3 = 3u << CanFrame::kBusShift;
+  host.setText("wcan(181, 2, 10, x)\nprint \"got\", wcan.id - $80000000\n");
+  program.run();
+  steps(2);
+  ASSERT_TRUE(program.waitingForFrame());
+  CanFrame onBus1;
+  onBus1.id = 0x181 | kBus3;
+  onBus1.length = 2;
+  onBus1.data[0] = 0x10;
+  EXPECT_FALSE(program.offerFrame(onBus1));
+  CanFrame onBus0 = onBus1;
+  onBus0.id = 0x181 | kBus2;
+  EXPECT_TRUE(program.offerFrame(onBus0));
+  steps(2);
+  EXPECT_EQ(host.output, (std::vector<std::string>{"got 385"}));
+
+  FrameWaitPattern bus1;
+  bus1.id = 0x181 | (1u << CanFrame::kBusShift);
+  EXPECT_TRUE(bus1.matches(onBus1));
+  EXPECT_FALSE(bus1.matches(onBus0));
+}
+
 TEST_F(ScriptProgramTest, BreakpointsSteppingAndMarkers) {
   host.setText("a := 1\nb := 2\nc := 3\nd := 4\n");
   program.markers().setBreakpoint(2, true);
