@@ -744,16 +744,11 @@ ScriptValue ExpressionEvaluator::builtin(std::string_view name, ScriptCursor& c)
   if (name == "ErrorClass") {
     if (c.peek() != '.') return ScriptValue::integer(state_.handledErrorClass);
     ++c.pos;
-    static constexpr std::string_view kClasses[] = {"none",    "general", "syntax", "illval",
-                                                    "timeout", "canbus",  "sdo"};
     std::size_t n = 0;
     while (isIdentChar(c.peek(n))) ++n;
     const std::string_view word = c.text.substr(c.pos, n);
     c.pos += n;
-    for (int k = 0; k < 7; ++k) {
-      if (kClasses[k] == word) return ScriptValue::integer(k);
-    }
-    return zero;
+    return ScriptValue::integer(scriptErrorClassByName(word));
   }
   // table[i](e0, e1, ...)
   skipBlanks(c);
