@@ -107,11 +107,12 @@ class ExpressionEvaluator {
 // Reads a number (sign, radix prefix, digits, fraction, exponent) at the cursor.
 ScriptValue readNumber(ScriptCursor& cursor, int radix);
 
-// Data type name at the cursor (consumed when it matches); -1 when none matches.
+// Data type name at the cursor (a script name of the CANopen type table, consumed when it
+// matches); its type code, or -1 when none matches.
 int readDataTypeName(ScriptCursor& cursor);
 
-// Value at `bitPosition` of the frame's data read as the data type `typeCode`; -13 for types that
-// cannot be extracted.
+// Value at `bitPosition` of the frame's data read as the data type `typeCode`; -13 for types the
+// type table does not mark as readable from frames.
 int extractValue(const CanFrame& frame, int32_t bitPosition, int typeCode, ScriptValue& out);
 
 // Integer from a float, truncated toward zero; values outside int32 saturate and NaN gives 0.
