@@ -8,6 +8,7 @@
 
 #include "app/config_file.h"
 #include "app/script_binding.h"
+#include "app/script_extensions.h"
 #include "interp/script_commands.h"
 #include "interp/variable_file.h"
 
@@ -81,6 +82,7 @@ Application::Application(UserInterface& ui, Clock& clock, AppOptions options)
 
   interpState_ = std::make_unique<InterpState>();
   scriptBinding_ = std::make_unique<ScriptBinding>(*this);
+  RegisterTrafficScriptWords(*this, scriptBinding_->extensionTable());
   program_ = std::make_unique<ScriptProgram>(*interpState_, *scriptBinding_);
 }
 

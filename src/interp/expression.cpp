@@ -249,7 +249,7 @@ bool combineInto(ScriptCursor& c, const OperatorInfo& info, ScriptValue& acc, co
 
 struct BuiltinName {
   std::string_view name;
-  bool external;  // handed to the environment
+  bool external;  // provided by another subsystem through the extension table
 };
 
 constexpr BuiltinName kBuiltins[] = {
@@ -264,6 +264,12 @@ const BuiltinName* findBuiltin(std::string_view name) {
   }
   return nullptr;
 }
+
+// Read accesses of the CANopen side: lower-case words followed by ".".
+constexpr std::string_view kAccessWords[] = {"sdo", "obj", "obd"};
+
+constexpr std::string_view kBusComponents[] = {"baudrate",  "nErrorFrames", "nRxFrames",
+                                               "nTxFrames", "reset",        "testDuration_sec"};
 
 int digitValue(char ch) {
   if (isDigit(ch)) return ch - '0';
@@ -520,11 +526,7 @@ ScriptValue ExpressionEvaluator::factor(ScriptCursor& c, int radix) {
     const std::string_view word = c.text.substr(c.pos, n);
     if (const BuiltinName* b = findBuiltin(word)) {
       c.pos += n;
-      if (b->external) {
-        ScriptValue out = ScriptValue::integer(0);
-        c.fail(env_.externalFactor(b->name, c, out));
-        return out;
-      }
+      if (b->external) return extensionFactor(b->name, c, kErrUnknownFunction);
       return builtin(b->name, c);
     }
   }
@@ -645,13 +647,11 @@ ScriptValue ExpressionEvaluator::lowerCaseWord(ScriptCursor& c, bool& handled) {
         truncateToInt(args[2] * std::sin(phase * 2.0 * std::numbers::pi / static_cast<double>(period))));
   }
   if (consume(c, "rx.")) return rxComponent(c);
-  for (std::string_view word : {"sdo.", "obj.", "obd."}) {
-    if (c.rest().substr(0, word.size()) == word) {
-      const std::string_view name = word.substr(0, 3);
-      c.pos += 3;
-      ScriptValue out = ScriptValue::integer(0);
-      c.fail(env_.externalFactor(name, c, out));
-      return out;
+  for (std::string_view word : kAccessWords) {
+    if (c.rest().substr(0, word.size()) == word && c.peek(word.size()) == '.') {
+      c.pos += word.size();
+      // Without the subsystem the access is a part of the language this build does not have.
+      return extensionFactor(word, c, kErrNotImplemented);
     }
   }
   {
@@ -846,19 +846,32 @@ ScriptValue ExpressionEvaluator::canBus(ScriptCursor& c) {
     }
     bus = bus < 0 ? 0 : (bus > 1 ? 1 : bus);
   }
-  static constexpr std::string_view kComponents[] = {"baudrate",  "nErrorFrames", "nRxFrames",
-                                                     "nTxFrames", "reset",        "testDuration_sec"};
   if (consume(c, ".")) {
-    for (std::string_view component : kComponents) {
+    for (std::string_view component : kBusComponents) {
       if (consumeWord(c, component)) {
-        ScriptValue out = zero;
-        c.fail(env_.busComponent(bus, component, out));
-        return out;
+        const ScriptExtensions* table = env_.extensions();
+        const ScriptExtensions::BusComponent* read =
+            table != nullptr ? table->busComponent(component) : nullptr;
+        if (read == nullptr) {
+          c.fail(kErrUnknownFunction);
+          return zero;
+        }
+        return (*read)(bus, c);
       }
     }
   }
   c.fail(kErrUnknownComponent);
   return zero;
+}
+
+ScriptValue ExpressionEvaluator::extensionFactor(std::string_view name, ScriptCursor& c, int unregistered) {
+  const ScriptExtensions* table = env_.extensions();
+  const ScriptExtensions::Factor* read = table != nullptr ? table->factor(name) : nullptr;
+  if (read == nullptr) {
+    c.fail(unregistered);
+    return ScriptValue::integer(0);
+  }
+  return (*read)(*this, c);
 }
 
 ScriptValue ExpressionEvaluator::canReceive(ScriptCursor& c) {
@@ -1033,6 +1046,21 @@ int ExpressionEvaluator::readDataBytes(ScriptCursor& c, uint8_t* buffer, int cap
   }
   c.noVariableLookup = savedLookup;
   return filled;
+}
+
+std::string_view ExtensionFactorName(std::string_view name) {
+  if (const BuiltinName* b = findBuiltin(name); b != nullptr && b->external) return b->name;
+  for (std::string_view word : kAccessWords) {
+    if (word == name) return word;
+  }
+  return {};
+}
+
+std::string_view BusComponentName(std::string_view name) {
+  for (std::string_view component : kBusComponents) {
+    if (component == name) return component;
+  }
+  return {};
 }
 
 int readDataTypeName(ScriptCursor& c) {

@@ -13,11 +13,6 @@ namespace busprobe {
 
 using namespace lex;
 
-int ScriptHost::extensionCommand(std::string_view word, ScriptCursor&, std::string& message) {
-  message = "\"" + std::string(word) + "\" is not available in this version of busprobe";
-  return kErrNotImplemented;
-}
-
 namespace {
 
 // Optional "()" after commands without arguments.
@@ -367,11 +362,19 @@ void cmdWcan(ScriptProgram& p, ScriptCursor& c) {
 }
 
 // --- commands of other subsystems
-// Commands of other subsystems are handed to the host by their name.
+// Run by the handler the subsystem registered; without one the word is known but this build
+// lacks what it stands for.
 template <const std::string_view& Word>
 void extension(ScriptProgram& p, ScriptCursor& c) {
-  std::string message;
-  if (const int rc = p.host().extensionCommand(Word, c, message); rc != 0) p.fail(c, rc, message);
+  const ScriptExtensions* table = p.host().extensions();
+  if (const ScriptExtensions::Command* run = table != nullptr ? table->command(Word) : nullptr) {
+    (*run)(p, c);
+    return;
+  }
+  char text[80];
+  std::snprintf(text, sizeof text, "\"%.*s\" is not available in this version of busprobe",
+                static_cast<int>(Word.size()), Word.data());
+  p.fail(c, kErrNotImplemented, text);
 }
 // sdo, obj and obd need their "." before the host sees them.
 template <const std::string_view& Word, const std::string_view& Kind>
@@ -427,20 +430,20 @@ constexpr ScriptCommand kCommands[] = {
     {"can", cmdCan},
     {"canrx", cmdCanrx},
     {"wcan", cmdWcan},
-    {kSdo, canopen<kSdo, kSdo>},
-    {kObj, canopen<kObj, kObj>},
-    {kObd, canopen<kObd, kObj>},
-    {kDefWatch, extension<kDefWatch>},
-    {kScope, extension<kScope>},
-    {kOpenWindow, extension<kOpenWindow>},
-    {kModalWindow, extension<kModalWindow>},
-    {kCloseWindow, extension<kCloseWindow>},
-    {kMoveTo, extension<kMoveTo>},
-    {kSetFont, extension<kSetFont>},
-    {kSetButton, extension<kSetButton>},
-    {kSetValueScroller, extension<kSetValueScroller>},
-    {kClearScreen, extension<kClearScreen>},
-    {kClearEOL, extension<kClearEOL>},
+    {kSdo, canopen<kSdo, kSdo>, true},
+    {kObj, canopen<kObj, kObj>, true},
+    {kObd, canopen<kObd, kObj>, true},
+    {kDefWatch, extension<kDefWatch>, true},
+    {kScope, extension<kScope>, true},
+    {kOpenWindow, extension<kOpenWindow>, true},
+    {kModalWindow, extension<kModalWindow>, true},
+    {kCloseWindow, extension<kCloseWindow>, true},
+    {kMoveTo, extension<kMoveTo>, true},
+    {kSetFont, extension<kSetFont>, true},
+    {kSetButton, extension<kSetButton>, true},
+    {kSetValueScroller, extension<kSetValueScroller>, true},
+    {kClearScreen, extension<kClearScreen>, true},
+    {kClearEOL, extension<kClearEOL>, true},
     {"ClearVars", cmdClearVars},
 };
 static_assert(std::size(kCommands) == 40);
@@ -453,6 +456,11 @@ const ScriptCommand* FindScriptCommand(std::string_view word) {
     if (kCommands[i].name == word) return &kCommands[i];
   }
   return nullptr;
+}
+
+std::string_view ExtensionCommandWord(std::string_view word) {
+  const ScriptCommand* command = FindScriptCommand(word);
+  return command != nullptr && command->otherSubsystem ? command->name : std::string_view();
 }
 
 AssignmentResult RunAssignment(ScriptProgram& p, ScriptCursor& c) {

@@ -94,11 +94,6 @@ class ScriptHost : public ScriptEnvironment {
   virtual void resetStatistics() = 0;
   // sound: tone of freq Hz for durationMs with a modulation value (ignored when signals are off).
   virtual void playSound(double freqHz, int durationMs, int modulation) = 0;
-  // Commands of subsystems that are not part of the interpreter (sdo, obj, def_watch, scope, the
-  // user screen). Called with the cursor behind the command word; returns 0 or an error code and
-  // may leave a message text in `message`. The default refuses every one.
-  virtual int extensionCommand(std::string_view word, ScriptCursor& cursor, std::string& message);
-
   // --- editor
   // Scroll the editor to the line (breakpoint reached, single step, stop).
   virtual void showProgramLine(int /*line*/) {}

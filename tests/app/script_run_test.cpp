@@ -120,6 +120,7 @@ TEST_F(ScriptRunTest, ScriptCommandsReachTheDisplayAndStatistics) {
       "can.show_msgs_as_strings(100, 12345)\n"
       "ClearScreen(3)\n"
       "print \"after clear\", f\n"
+      "print cursor.x, cursor, can.baudrate, can[1].nRxFrames, can.reset, can.testDuration_sec >= 0\n"
       "freeze = 0\n");
   a.app->RunScript();
   ticks({&a}, 2);
@@ -128,6 +129,12 @@ TEST_F(ScriptRunTest, ScriptCommandsReachTheDisplayAndStatistics) {
   EXPECT_EQ(a.app->settings().display.showIdAsText[1], static_cast<int>(0x12345u | CanFrame::kExtended));
   ASSERT_FALSE(a.ui.lines.empty());
   EXPECT_EQ(a.ui.lines.front(), "after clear 1");
+  EXPECT_TRUE(a.ui.hasLine("0 -1 500 0 1 1"));
+  // CANopen's words are known, but this build has no CANopen side to provide them.
+  EXPECT_EQ(a.app->program().executeTextOnce("x := sdo.read"), kErrNotImplemented);
+  EXPECT_TRUE(a.ui.hasLine("Error in assigned value: function not implemented."));
+  EXPECT_EQ(a.app->program().executeTextOnce("OpenWindow(\"x\")"), kErrNotImplemented);
+  EXPECT_TRUE(a.ui.hasLine("\"OpenWindow\" is not available in this version of busprobe"));
 }
 
 // Frames a CAN-via-UDP server relays arrive with bus index 2 or 3; scripts find them as frames of
