@@ -17,6 +17,7 @@
 #include "app/settings.h"
 #include "app/user_interface.h"
 #include "base/clock.h"
+#include "base/translator.h"
 #include "can/frame_ring.h"
 #include "base/message_queue.h"
 #include "can/ucan.h"
@@ -108,6 +109,8 @@ class Application {
   MainWindowSettings& windowSettings() { return windowSettings_; }
   CanInterfaceSettings& interfaceSettings() { return interfaceSettings_; }
   CommandFile& commandFile() { return commandFile_; }
+  // The translation every shown text passes; it translates nothing until a table is loaded.
+  Translator& translator() { return translator_; }
 
   // Receive history: every frame the pump handled, newest last. back = 0 is the newest frame.
   size_t historyCount() const { return historyCount_; }
@@ -207,6 +210,7 @@ class Application {
   MainWindowSettings windowSettings_;
   CanInterfaceSettings interfaceSettings_;
   CommandFile commandFile_;
+  Translator translator_;
 
   int step_ = kStepInit0;
   bool startupInProgress_ = false;

@@ -44,6 +44,7 @@ class Application::ScriptBinding final : public ScriptHost {
   void resetStatistics() override;
   void playSound(double freqHz, int durationMs, int modulation) override;
   void showProgramLine(int line) override;
+  const Translator* translator() const override { return &app_.translator_; }
 
  private:
   struct IdEntry {

@@ -123,9 +123,11 @@ void cmdPrint(ScriptProgram& p, ScriptCursor& c) {
   PrintOutput out;
   const int rc = FormatPrintArguments(p.evaluator(), c, out);
   if (rc != 0) {
-    PrintOutput message;
-    PrintErrorMessage(rc, " in print-cmd", message);
-    p.fail(c, rc, std::string_view(message.text, message.length));
+    char buffer[48];
+    const std::string_view error = p.errorText(rc, buffer);
+    char message[160];
+    std::snprintf(message, sizeof message, p.translateFormat("%s in print-cmd"), std::string(error).c_str());
+    p.fail(c, rc, message);
     return;
   }
   p.host().printOutput(std::string_view(out.text, out.length));
@@ -371,19 +373,19 @@ void extension(ScriptProgram& p, ScriptCursor& c) {
     (*run)(p, c);
     return;
   }
-  char text[80];
-  std::snprintf(text, sizeof text, "\"%.*s\" is not available in this version of busprobe",
-                static_cast<int>(Word.size()), Word.data());
+  char text[128];
+  std::snprintf(text, sizeof text, p.translateFormat("\"%s\" is not available in this version of busprobe"),
+                std::string(Word).c_str());
   p.fail(c, kErrNotImplemented, text);
 }
 // sdo, obj and obd need their "." before the host sees them.
 template <const std::string_view& Word, const std::string_view& Kind>
 void canopen(ScriptProgram& p, ScriptCursor& c) {
   if (c.peek() != '.') {
-    char text[64];
+    char text[128];
     const std::string_view next = c.rest().substr(0, 5);
-    std::snprintf(text, sizeof text, "expect %.*s-component, not :%.*s", static_cast<int>(Kind.size()),
-                  Kind.data(), static_cast<int>(next.size()), next.data());
+    std::snprintf(text, sizeof text, p.translateFormat("expect %.*s-component, not :%.*s"),
+                  static_cast<int>(Kind.size()), Kind.data(), static_cast<int>(next.size()), next.data());
     p.fail(c, kErrUnknownComponent, text);
     return;
   }
@@ -497,15 +499,16 @@ AssignmentResult RunAssignment(ScriptProgram& p, ScriptCursor& c) {
   char text[128];
   if (c.error != 0) {
     char buffer[48];
-    std::snprintf(text, sizeof text, "Error in assigned value: %s.", scriptErrorText(c.error, buffer).data());
+    std::snprintf(text, sizeof text, p.translateFormat("Error in assigned value: %s."),
+                  std::string(p.errorText(c.error, buffer)).c_str());
     p.fail(c, c.error, text);
     return AssignmentResult::Failed;
   }
   InterpState& state = p.interpState();
   const int entry = state.findOrCreateVariable(name);
-  const int shown = static_cast<int>(std::min<std::size_t>(name.size(), kVariableNameLength));
   if (entry < 0) {
-    std::snprintf(text, sizeof text, "Couldn't create var \"%.*s\".", shown, name.data());
+    const std::string shown(name.substr(0, kVariableNameLength));
+    std::snprintf(text, sizeof text, p.translateFormat("Couldn't create var \"%s\"."), shown.c_str());
     p.fail(c, kErrOutOfMemory, text);
     return AssignmentResult::Failed;
   }
@@ -515,7 +518,9 @@ AssignmentResult RunAssignment(ScriptProgram& p, ScriptCursor& c) {
   }
   ScriptValue* element = state.elementForWrite(entry, index);
   if (element == nullptr) {
-    std::snprintf(text, sizeof text, "Out of memory for array/list \"%.*s\".", shown, name.data());
+    const std::string shown(name.substr(0, kVariableNameLength));
+    std::snprintf(text, sizeof text, p.translateFormat("Out of memory for array/list \"%s\"."),
+                  shown.c_str());
     p.fail(c, kErrOutOfMemory, text);
     return AssignmentResult::Failed;
   }

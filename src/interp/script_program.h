@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/translator.h"
 #include "can/can_frame.h"
 #include "interp/expression.h"
 #include "interp/script_value.h"
@@ -97,6 +98,10 @@ class ScriptHost : public ScriptEnvironment {
   // --- editor
   // Scroll the editor to the line (breakpoint reached, single step, stop).
   virtual void showProgramLine(int /*line*/) {}
+
+  // --- language
+  // The translation of the texts a stop shows; null: they stay English.
+  virtual const Translator* translator() const { return nullptr; }
 };
 
 class ScriptProgram {
@@ -200,6 +205,12 @@ class ScriptProgram {
   void executeLine(std::string_view text);
   // Message a command leaves for the stop (shown instead of the code's text).
   void setCommandMessage(std::string_view text);
+  // The texts and printf formats of stop messages in the user's language, through the host's
+  // translator; formats are translated before their arguments are filled in.
+  std::string_view translate(std::string_view english) const;
+  const char* translateFormat(const char* english) const;
+  // The error code's text in the user's language; unknown codes are formatted into `buffer`.
+  std::string_view errorText(int code, char (&buffer)[48]) const;
 
  private:
   struct BranchEntry {

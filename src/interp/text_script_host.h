@@ -39,6 +39,7 @@ class TextScriptHost : public ScriptHost {
   int32_t idsAsText[4] = {-1, -1, -1, -1};
   std::vector<int> shownLines;
   ScriptExtensions extensionTable;
+  const Translator* translation = nullptr;
 
   double nowMs() const override { return clock_.nowMs(); }
   void message(std::string_view text) override;
@@ -59,6 +60,7 @@ class TextScriptHost : public ScriptHost {
   void resetStatistics() override { ++statisticsResets; }
   void playSound(double, int, int) override {}
   void showProgramLine(int line) override { shownLines.push_back(line); }
+  const Translator* translator() const override { return translation; }
 
  private:
   Clock& clock_;

@@ -104,6 +104,12 @@ TEST_F(ScriptRunTest, AnErrorEndsTheRunWithItsTextForTheEditor) {
   ASSERT_EQ(a.ui.ended.size(), 1u);
   EXPECT_EQ(a.ui.ended[0], "types incompatible in print-cmd in line 2");
   EXPECT_TRUE(a.app->program().stoppedByError());
+  // The stop message passes the application's translator.
+  a.app->translator().add(" in line %d", " in Zeile %d");
+  a.app->RunScript();
+  ticks({&a}, 2);
+  EXPECT_EQ(a.ui.ended.back(), "types incompatible in print-cmd in Zeile 2");
+  a.app->translator().clear();
 
   a.app->PrintVariables();
   EXPECT_TRUE(a.ui.hasLine("; List of INTERPRETER VARIABLES by alphabet:"));

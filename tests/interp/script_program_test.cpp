@@ -105,6 +105,46 @@ TEST_F(ScriptProgramTest, FailingStatementsStopWithTheirMessageAndLine) {
   }
 }
 
+// The stop message passes the host's translator: constant texts whole, formats before they are
+// filled in; what has no translation stays English.
+TEST_F(ScriptProgramTest, StopMessagesPassTheTranslator) {
+  Translator german;
+  german.add(" in line %d", " in Zeile %d");
+  german.add("division by zero", "Division durch Null");
+  german.add("Error in assigned value: %s.", "Fehler im zugewiesenen Wert: %s.");
+  german.add("Label \"%s\" not found", "Marke \"%s\" fehlt");
+  german.add("return without gosub", "return ohne gosub");
+  german.add("unknown Error Code (%d)", "Fehlercode %d");
+  german.add("%s in print-cmd", "%s im print-Befehl");
+  german.add("types incompatible", "Typen unvereinbar");
+  host.translation = &german;
+  const struct {
+    const char* script;
+    const char* message;
+  } cases[] = {
+      {"y := 1 / 0\n", "Fehler im zugewiesenen Wert: Division durch Null. in Zeile 1"},
+      {"x := 1\ngoto Nowhere\n", "Marke \"Nowhere\" fehlt in Zeile 2"},
+      {"return\n", "return ohne gosub in Zeile 1"},
+      {"print \"%d\", 1.5\n", "Typen unvereinbar im print-Befehl in Zeile 1"},
+      {"x == 5\n", "Missing assignment-operator (\":=\") in Zeile 1"},
+  };
+  for (const auto& c : cases) {
+    run(c.script);
+    EXPECT_EQ(lastMessage(), c.message) << c.script;
+    EXPECT_EQ(program.lastErrorText(), c.message) << c.script;
+  }
+  host.setText("x := 1\n");
+  program.run();
+  program.stopWithMessage(-30, "x");  // too short: the unknown-error text, untranslated here
+  EXPECT_EQ(lastMessage(), "Program stopped, unknown error. in Zeile 1");
+  char buffer[48];
+  EXPECT_EQ(program.errorText(-30, buffer), "Fehlercode -30");
+  EXPECT_EQ(program.errorText(-3, buffer), "Division durch Null");
+  host.translation = nullptr;
+  run("return\n");
+  EXPECT_EQ(lastMessage(), "return without gosub in line 1");
+}
+
 TEST_F(ScriptProgramTest, RunsToTheEndSilentlyAndStopIsNotAnError) {
   run("a := 1\nb := 2\nc := 3\n");
   EXPECT_TRUE(host.messages.empty());
