@@ -7,6 +7,7 @@
 
 #include "app/config_file.h"
 #include "app/script_binding.h"
+#include "app/script_extensions.h"
 #include "interp/variable_file.h"
 
 namespace busprobe {
@@ -103,6 +104,7 @@ Application::Application(UserInterface& ui, Clock& clock, AppOptions options)
 
   interpState_ = std::make_unique<InterpState>();
   scriptBinding_ = std::make_unique<ScriptBinding>(*this);
+  RegisterTrafficScriptWords(*this, scriptBinding_->extensionTable());
   program_ = std::make_unique<ScriptProgram>(*interpState_, *scriptBinding_);
   scripts_ = std::make_unique<ScriptSession>(*program_, *interpState_, commandFile_, messages_, ui_,
                                              settings_.interp, options_.configDir + "/current_vars.txt");

@@ -1,9 +1,6 @@
 #include "app/script_binding.h"
 
 #include <algorithm>
-#include <cstdio>
-
-#include "interp/script_lex.h"
 
 namespace busprobe {
 
@@ -16,7 +13,7 @@ constexpr std::size_t kIdIndexLimit = 4 * Application::kHistorySize;
 Application::ScriptBinding::ScriptBinding(Application& app) : app_(app), tone_(app.audio_.get()) {}
 
 void Application::ScriptBinding::noteReceived(const CanFrame& frame) {
-  IdEntry& e = byId_[frame.id];
+  IdEntry& e = byId_[frame.matchingId()];
   e.sequence = received_++;
   ++e.count;
   if (byId_.size() > kIdIndexLimit) {
@@ -43,61 +40,19 @@ void Application::ScriptBinding::message(std::string_view text) {
   app_.messages_.printText(text);
 }
 
-int Application::ScriptBinding::busComponent(int bus, std::string_view component, ScriptValue& out) {
-  BusStatistics& stats = app_.traffic_->statistics();
-  if (component == "baudrate") {
-    int kbits = 0;
-    std::lock_guard<std::recursive_mutex> lock(app_.ucan_->lock());
-    if (!app_.ucan_->UCAN_GetBaudrate(bus, &kbits)) return kErrFunctionFailed;
-    out = ScriptValue::integer(kbits);
-  } else if (component == "nErrorFrames") {
-    out = ScriptValue::integer(stats.errorFrames(bus));
-  } else if (component == "nRxFrames") {
-    out = ScriptValue::integer(stats.received(bus));
-  } else if (component == "nTxFrames") {
-    out = ScriptValue::integer(stats.sent(bus));
-  } else if (component == "reset") {
-    out = ScriptValue::integer(resetController() ? 1 : 0);
-    if (out.i == 0) message("Error: Could not reset CAN controller !");
-  } else if (component == "testDuration_sec") {
-    out = ScriptValue::floating(app_.ucan_->clockSeconds() - stats.startTime());
-  } else {
-    return kErrUnknownComponent;
-  }
-  return 0;
-}
-
-int Application::ScriptBinding::externalFactor(std::string_view name, ScriptCursor& cursor,
-                                               ScriptValue& out) {
-  if (name == "freeze") {
-    out = ScriptValue::integer(app_.traffic_->display().rxDisplayStopped ? 1 : 0);
-    setReceiveDisplayFrozen(true);
-    return 0;
-  }
-  if (name == "cursor") {
-    // No user screen yet: its text cursor stands at the origin.
-    if (lex::consumeWord(cursor, ".x") || lex::consumeWord(cursor, ".y")) {
-      out = ScriptValue::integer(0);
-    } else {
-      out = ScriptValue::integer(-1);
-    }
-    return 0;
-  }
-  return kErrNotImplemented;
-}
-
 bool Application::ScriptBinding::findReceivedFrame(uint32_t id, double referenceTimeSec, CanFrame& out) {
-  const auto it = byId_.find(id);
+  const uint32_t key = CanFrame::matchingId(id);
+  const auto it = byId_.find(key);
   if (it == byId_.end()) return false;
   const CanFrame* f = historyFrameBySequence(it->second.sequence);
-  if (f == nullptr || f->id != id) return false;
+  if (f == nullptr || f->matchingId() != key) return false;
   if (referenceTimeSec != 0 && f->timestamp * 0.001 < referenceTimeSec) return false;
   out = *f;
   return true;
 }
 
 int32_t Application::ScriptBinding::receivedCount(uint32_t id) {
-  const auto it = byId_.find(id);
+  const auto it = byId_.find(CanFrame::matchingId(id));
   return it == byId_.end() ? 0 : it->second.count;
 }
 
@@ -163,28 +118,6 @@ void Application::ScriptBinding::resetStatistics() {
 void Application::ScriptBinding::playSound(double freqHz, int durationMs, int modulation) {
   if (app_.settings_.interp.soundEnabled == 0) return;
   tone_.play(static_cast<int>(freqHz), durationMs, modulation);
-}
-
-int Application::ScriptBinding::extensionCommand(std::string_view word, ScriptCursor& cursor,
-                                                 std::string& text) {
-  if (word == "ClearScreen") {
-    // Modes 1..3 clear the traffic panes and the messages window; 0 is the user screen, which
-    // this version does not have, so there is nothing to clear.
-    int32_t mode = 0;
-    lex::skipBlanks(cursor);
-    if (lex::consume(cursor, "(")) {
-      lex::skipBlanks(cursor);
-      if (cursor.peek() != ')' && app_.program_->evaluator().evaluateInt(cursor, mode) != 0)
-        return cursor.error;
-      lex::skipBlanks(cursor);
-      lex::consume(cursor, ")");
-    }
-    if (mode == 1) app_.trafficDisplay_->EraseList(TrafficPaths::kRxList);
-    if (mode == 2) app_.trafficDisplay_->EraseList(TrafficPaths::kTxList);
-    if (mode == 3) app_.messages_.clear();
-    return 0;
-  }
-  return ScriptHost::extensionCommand(word, cursor, text);
 }
 
 void Application::ScriptBinding::showProgramLine(int line) {

@@ -1,6 +1,7 @@
 // The script program's view of the application: program lines from the command file, the clock,
 // the send path, the receive history (indexed by identifier, so canrx does not scan 4096 frames),
-// bus counters, display switches and the messages window.
+// display switches and the messages window. The script words of other subsystems are in the
+// extension table it carries; the subsystems fill it when the application wires them.
 #pragma once
 
 #include <unordered_map>
@@ -19,11 +20,13 @@ class Application::ScriptBinding final : public ScriptHost {
   // The sound command's tone sweep, stepped by the tick.
   void tickTone() { tone_.tick(); }
 
+  // Where subsystems register their script words.
+  ScriptExtensions& extensionTable() { return extensions_; }
+
   // ScriptEnvironment
   double nowMs() const override;
   void message(std::string_view text) override;
-  int busComponent(int bus, std::string_view component, ScriptValue& out) override;
-  int externalFactor(std::string_view name, ScriptCursor& cursor, ScriptValue& out) override;
+  const ScriptExtensions* extensions() const override { return &extensions_; }
   bool findReceivedFrame(uint32_t id, double referenceTimeSec, CanFrame& out) override;
   int32_t receivedCount(uint32_t id) override;
 
@@ -40,8 +43,8 @@ class Application::ScriptBinding final : public ScriptHost {
   void setReceiveDisplayFrozen(bool frozen) override;
   void resetStatistics() override;
   void playSound(double freqHz, int durationMs, int modulation) override;
-  int extensionCommand(std::string_view word, ScriptCursor& cursor, std::string& message) override;
   void showProgramLine(int line) override;
+  const Translator* translator() const override { return &app_.translator_; }
 
  private:
   struct IdEntry {
@@ -51,9 +54,10 @@ class Application::ScriptBinding final : public ScriptHost {
   const CanFrame* historyFrameBySequence(uint64_t sequence) const;
 
   Application& app_;
-  std::unordered_map<uint32_t, IdEntry> byId_;
-  uint64_t received_ = 0;  // frames noted so far; the next one gets this sequence number
+  std::unordered_map<uint32_t, IdEntry> byId_;  // keyed by CanFrame::matchingId
+  uint64_t received_ = 0;                       // frames noted so far; the next one gets this sequence number
   TonePlayer tone_;
+  ScriptExtensions extensions_;
 };
 
 }  // namespace busprobe

@@ -40,6 +40,13 @@ struct CanFrame {
   uint32_t identifier() const { return id & kIdMask; }
   bool extended() const { return (id & kExtended) != 0; }
   bool isFd() const { return (fdFlags & kFdf) != 0; }
+  // The id word a frame is matched with (wait patterns, canrx, trigger patterns, protocol channels,
+  // listeners). A CAN-via-UDP server relays its buses 0 and 1 as indices 2 and 3; for anyone
+  // waiting for a frame they are the same buses, so the upper index bit does not count. Displays
+  // and logs keep showing `id` as it came.
+  static constexpr uint32_t kRelayedBusBit = 0x80000000u;
+  static constexpr uint32_t matchingId(uint32_t idWord) { return idWord & ~kRelayedBusBit; }
+  uint32_t matchingId() const { return matchingId(id); }
   void clear() { *this = CanFrame{}; }
 };
 

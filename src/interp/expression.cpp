@@ -5,6 +5,7 @@
 #include <cstring>
 #include <numbers>
 
+#include "base/canopen_types.h"
 #include "base/clock.h"
 #include "interp/script_lex.h"
 
@@ -248,7 +249,7 @@ bool combineInto(ScriptCursor& c, const OperatorInfo& info, ScriptValue& acc, co
 
 struct BuiltinName {
   std::string_view name;
-  bool external;  // handed to the environment
+  bool external;  // provided by another subsystem through the extension table
 };
 
 constexpr BuiltinName kBuiltins[] = {
@@ -263,6 +264,12 @@ const BuiltinName* findBuiltin(std::string_view name) {
   }
   return nullptr;
 }
+
+// Read accesses of the CANopen side: lower-case words followed by ".".
+constexpr std::string_view kAccessWords[] = {"sdo", "obj", "obd"};
+
+constexpr std::string_view kBusComponents[] = {"baudrate",  "nErrorFrames", "nRxFrames",
+                                               "nTxFrames", "reset",        "testDuration_sec"};
 
 int digitValue(char ch) {
   if (isDigit(ch)) return ch - '0';
@@ -519,11 +526,7 @@ ScriptValue ExpressionEvaluator::factor(ScriptCursor& c, int radix) {
     const std::string_view word = c.text.substr(c.pos, n);
     if (const BuiltinName* b = findBuiltin(word)) {
       c.pos += n;
-      if (b->external) {
-        ScriptValue out = ScriptValue::integer(0);
-        c.fail(env_.externalFactor(b->name, c, out));
-        return out;
-      }
+      if (b->external) return extensionFactor(b->name, c, kErrUnknownFunction);
       return builtin(b->name, c);
     }
   }
@@ -644,13 +647,11 @@ ScriptValue ExpressionEvaluator::lowerCaseWord(ScriptCursor& c, bool& handled) {
         truncateToInt(args[2] * std::sin(phase * 2.0 * std::numbers::pi / static_cast<double>(period))));
   }
   if (consume(c, "rx.")) return rxComponent(c);
-  for (std::string_view word : {"sdo.", "obj.", "obd."}) {
-    if (c.rest().substr(0, word.size()) == word) {
-      const std::string_view name = word.substr(0, 3);
-      c.pos += 3;
-      ScriptValue out = ScriptValue::integer(0);
-      c.fail(env_.externalFactor(name, c, out));
-      return out;
+  for (std::string_view word : kAccessWords) {
+    if (c.rest().substr(0, word.size()) == word && c.peek(word.size()) == '.') {
+      c.pos += word.size();
+      // Without the subsystem the access is a part of the language this build does not have.
+      return extensionFactor(word, c, kErrNotImplemented);
     }
   }
   {
@@ -744,16 +745,11 @@ ScriptValue ExpressionEvaluator::builtin(std::string_view name, ScriptCursor& c)
   if (name == "ErrorClass") {
     if (c.peek() != '.') return ScriptValue::integer(state_.handledErrorClass);
     ++c.pos;
-    static constexpr std::string_view kClasses[] = {"none",    "general", "syntax", "illval",
-                                                    "timeout", "canbus",  "sdo"};
     std::size_t n = 0;
     while (isIdentChar(c.peek(n))) ++n;
     const std::string_view word = c.text.substr(c.pos, n);
     c.pos += n;
-    for (int k = 0; k < 7; ++k) {
-      if (kClasses[k] == word) return ScriptValue::integer(k);
-    }
-    return zero;
+    return ScriptValue::integer(scriptErrorClassByName(word));
   }
   // table[i](e0, e1, ...)
   skipBlanks(c);
@@ -821,7 +817,7 @@ ScriptValue ExpressionEvaluator::frameComponent(ScriptCursor& c, const CanFrame&
     c.fail(rc);
     return zero;
   }
-  int type = 5;
+  int type = kCoTypeUnsigned8;
   skipBlanks(c);
   if (consume(c, ",")) {
     if (const int rc = readTypeArgument(c, type); rc != 0) {
@@ -850,19 +846,32 @@ ScriptValue ExpressionEvaluator::canBus(ScriptCursor& c) {
     }
     bus = bus < 0 ? 0 : (bus > 1 ? 1 : bus);
   }
-  static constexpr std::string_view kComponents[] = {"baudrate",  "nErrorFrames", "nRxFrames",
-                                                     "nTxFrames", "reset",        "testDuration_sec"};
   if (consume(c, ".")) {
-    for (std::string_view component : kComponents) {
+    for (std::string_view component : kBusComponents) {
       if (consumeWord(c, component)) {
-        ScriptValue out = zero;
-        c.fail(env_.busComponent(bus, component, out));
-        return out;
+        const ScriptExtensions* table = env_.extensions();
+        const ScriptExtensions::BusComponent* read =
+            table != nullptr ? table->busComponent(component) : nullptr;
+        if (read == nullptr) {
+          c.fail(kErrUnknownFunction);
+          return zero;
+        }
+        return (*read)(bus, c);
       }
     }
   }
   c.fail(kErrUnknownComponent);
   return zero;
+}
+
+ScriptValue ExpressionEvaluator::extensionFactor(std::string_view name, ScriptCursor& c, int unregistered) {
+  const ScriptExtensions* table = env_.extensions();
+  const ScriptExtensions::Factor* read = table != nullptr ? table->factor(name) : nullptr;
+  if (read == nullptr) {
+    c.fail(unregistered);
+    return ScriptValue::integer(0);
+  }
+  return (*read)(*this, c);
 }
 
 ScriptValue ExpressionEvaluator::canReceive(ScriptCursor& c) {
@@ -877,7 +886,7 @@ ScriptValue ExpressionEvaluator::canReceive(ScriptCursor& c) {
     }
     if (c.peek() == '.') return frameComponent(c, state_.latch);
     ScriptValue out = zero;
-    c.fail(extractValue(state_.latch, 0, 5, out));
+    c.fail(extractValue(state_.latch, 0, kCoTypeUnsigned8, out));
     return out;
   }
   ++c.pos;
@@ -899,7 +908,7 @@ ScriptValue ExpressionEvaluator::canReceive(ScriptCursor& c) {
     needComma = true;
   }
   int32_t bit = 0;
-  int type = 5;
+  int type = kCoTypeUnsigned8;
   bool haveDefault = false;
   ScriptValue fallback = zero;
   int argument = 0;
@@ -1039,102 +1048,55 @@ int ExpressionEvaluator::readDataBytes(ScriptCursor& c, uint8_t* buffer, int cap
   return filled;
 }
 
-int readDataTypeName(ScriptCursor& c) {
-  struct TypeName {
-    std::string_view name;
-    int code;
-  };
-  static constexpr TypeName kNames[] = {
-      {"BOOLEAN", 1},    {"BOOL", 1},
-      {"INTEGER8", 2},   {"SIGNED8", 2},
-      {"INTEGER16", 3},  {"SIGNED16", 3},
-      {"INTEGER32", 4},  {"SIGNED32", 4},
-      {"I8", 2},         {"I16", 3},
-      {"S16", 3},        {"I32", 4},
-      {"S32", 4},        {"LONG", 4},
-      {"UNSIGNED8", 5},  {"UNSIGNED16", 6},
-      {"UNSIGNED32", 7}, {"U8", 5},
-      {"BYTE", 5},       {"U16", 6},
-      {"WORD", 6},       {"U32", 7},
-      {"DWORD", 7},      {"FLOAT32", 8},
-      {"F32", 8},        {"FLOAT", 8},
-      {"VIS_STRING", 9}, {"STRING", 9},
-      {"STR", 9},        {"OCTET_STRING", 10},
-      {"DATE", 11},      {"TIME_OF_DAY", 12},
-      {"TIME_DIFF", 13}, {"BIT_STRING", 14},
-      {"DOMAIN", 15},    {"PDO_COMM", 32},
-      {"PDO_MAP", 33},   {"SDO_PAR", 34},
-      {"M16", 55},       {"M32", 56},
-      {"???", 0},        {"I", 4},
-      {"W", 6},          {"B", 5},
-  };
-  skipBlanks(c);
-  const std::string_view rest = c.rest();
-  for (const auto& t : kNames) {
-    if (rest.size() < t.name.size()) continue;
-    bool match = true;
-    for (std::size_t k = 0; k < t.name.size() && match; ++k) {
-      char ch = rest[k];
-      if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
-      match = ch == t.name[k];
-    }
-    if (match) {
-      c.pos += t.name.size();
-      return t.code;
-    }
+std::string_view ExtensionFactorName(std::string_view name) {
+  if (const BuiltinName* b = findBuiltin(name); b != nullptr && b->external) return b->name;
+  for (std::string_view word : kAccessWords) {
+    if (word == name) return word;
   }
-  return -1;
+  return {};
+}
+
+std::string_view BusComponentName(std::string_view name) {
+  for (std::string_view component : kBusComponents) {
+    if (component == name) return component;
+  }
+  return {};
+}
+
+int readDataTypeName(ScriptCursor& c) {
+  skipBlanks(c);
+  std::size_t length = 0;
+  const CanopenDataType* type = MatchCanopenTypeName(c.rest(), length);
+  if (type == nullptr) return -1;
+  c.pos += length;
+  return type->code;
 }
 
 int extractValue(const CanFrame& frame, int32_t bitPosition, int typeCode, ScriptValue& out) {
   if (bitPosition < 0) return kErrIllegalArgument;
+  const CanopenDataType* type = FindCanopenDataType(typeCode);
+  if (type == nullptr || !type->frameReadable) return kErrTypeNotSupported;
   const int64_t offset = bitPosition / 8;
   const int shift = bitPosition % 8;
   auto byteAt = [&](int64_t k) -> uint32_t {
     return k < frame.length && k < static_cast<int64_t>(sizeof frame.data) ? frame.data[k] : 0u;
   };
-  uint32_t b[4];
+  uint8_t b[4];
   for (int k = 0; k < 4; ++k) {
     uint32_t v = byteAt(offset + k) >> shift;
     if (shift != 0) v |= byteAt(offset + k + 1) << (8 - shift);
-    b[k] = v & 0xFF;
+    b[k] = static_cast<uint8_t>(v);
   }
-  const uint32_t le32 = b[0] | (b[1] << 8) | (b[2] << 16) | (b[3] << 24);
-  switch (typeCode) {
-    case 1:
-      out = ScriptValue::integer(static_cast<int32_t>(b[0] & 1));
-      return 0;
-    case 2:
-      out = ScriptValue::integer(static_cast<int8_t>(b[0]));
-      return 0;
-    case 3:
-      out = ScriptValue::integer(static_cast<int16_t>(b[0] | (b[1] << 8)));
-      return 0;
-    case 4:
-    case 7:
-      out = ScriptValue::integer(static_cast<int32_t>(le32));
-      return 0;
-    case 5:
-      out = ScriptValue::integer(static_cast<int32_t>(b[0]));
-      return 0;
-    case 6:
-      out = ScriptValue::integer(static_cast<int32_t>(b[0] | (b[1] << 8)));
-      return 0;
-    case 8: {
-      float f;
-      std::memcpy(&f, &le32, sizeof f);
-      out = ScriptValue::floating(f);
-      return 0;
-    }
-    case 55:
-      out = ScriptValue::integer(static_cast<int32_t>((b[0] << 8) | b[1]));
-      return 0;
-    case 56:
-      out = ScriptValue::integer(static_cast<int32_t>((b[0] << 24) | (b[1] << 16) | (b[2] << 8) | b[3]));
-      return 0;
-    default:
-      return kErrTypeNotSupported;
+  if (type->kind == CanopenValueKind::kFloat) {
+    const uint32_t bits = CanopenRawBits(*type, b);
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    out = ScriptValue::floating(f);
+    return 0;
   }
+  // 32-bit unsigned values wrap into the script's int32 like every other integer.
+  out = ScriptValue::integer(static_cast<int32_t>(static_cast<uint32_t>(CanopenIntegerValue(*type, b))));
+  return 0;
 }
 
 }  // namespace busprobe

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "can/can_frame.h"
+#include "interp/script_extensions.h"
 #include "interp/script_value.h"
 
 namespace busprobe {
@@ -33,7 +34,7 @@ struct ScriptCursor {
 };
 
 // What the evaluator needs from the rest of the application. Factors that read the bus, the
-// user screen or the CANopen side are handed over by name with the cursor behind the name.
+// user screen or the CANopen side are looked up in the environment's extension table.
 class ScriptEnvironment {
  public:
   virtual ~ScriptEnvironment() = default;
@@ -41,26 +42,22 @@ class ScriptEnvironment {
   virtual double nowMs() const = 0;
   // A line for the messages window (interpreter errors).
   virtual void message(std::string_view text) = 0;
-  // can[bus].component with the bus clamped to 0..1 and the component one of "baudrate",
-  // "nErrorFrames", "nRxFrames", "nTxFrames", "reset", "testDuration_sec".
-  virtual int busComponent(int bus, std::string_view component, ScriptValue& out) = 0;
-  // cursor, freeze, sdo, obj, obd: returns 0 or an error code.
-  virtual int externalFactor(std::string_view name, ScriptCursor& cursor, ScriptValue& out) = 0;
-  // Newest frame of the receive history whose id word equals `id` and, when referenceTimeSec is not
-  // 0, whose timestamp is not earlier than it.
+  // The script words other subsystems registered (bus components, cursor, freeze, sdo., obj.,
+  // their commands); null: every such word is refused with its code.
+  virtual const ScriptExtensions* extensions() const { return nullptr; }
+  // Newest frame of the receive history whose id word matches `id` (CanFrame::matchingId) and,
+  // when referenceTimeSec is not 0, whose timestamp is not earlier than it.
   virtual bool findReceivedFrame(uint32_t id, double referenceTimeSec, CanFrame& out) = 0;
-  // How many frames with this id word the sorted receive list has counted.
+  // How many frames with this id word (as matched) the sorted receive list has counted.
   virtual int32_t receivedCount(uint32_t id) = 0;
 };
 
-// An environment with a clock and nothing else: every external factor is "unknown function".
+// An environment with a clock and nothing else: no extension is registered.
 class StandaloneEnvironment : public ScriptEnvironment {
  public:
   explicit StandaloneEnvironment(const Clock& clock) : clock_(clock) {}
   double nowMs() const override;
   void message(std::string_view) override {}
-  int externalFactor(std::string_view, ScriptCursor&, ScriptValue&) override { return kErrUnknownFunction; }
-  int busComponent(int, std::string_view, ScriptValue&) override { return kErrUnknownFunction; }
   bool findReceivedFrame(uint32_t, double, CanFrame&) override { return false; }
   int32_t receivedCount(uint32_t) override { return 0; }
 
@@ -95,6 +92,8 @@ class ExpressionEvaluator {
   ScriptValue rxComponent(ScriptCursor& c);
   ScriptValue canReceive(ScriptCursor& c);
   ScriptValue canBus(ScriptCursor& c);
+  // A factor registered by another subsystem; `unregistered` is the code when none is.
+  ScriptValue extensionFactor(std::string_view name, ScriptCursor& c, int unregistered);
   int readTypeArgument(ScriptCursor& c, int& type);
   bool argumentsOpen(ScriptCursor& c);
   bool argumentsClose(ScriptCursor& c);
@@ -107,11 +106,12 @@ class ExpressionEvaluator {
 // Reads a number (sign, radix prefix, digits, fraction, exponent) at the cursor.
 ScriptValue readNumber(ScriptCursor& cursor, int radix);
 
-// Data type name at the cursor (consumed when it matches); -1 when none matches.
+// Data type name at the cursor (a script name of the CANopen type table, consumed when it
+// matches); its type code, or -1 when none matches.
 int readDataTypeName(ScriptCursor& cursor);
 
-// Value at `bitPosition` of the frame's data read as the data type `typeCode`; -13 for types that
-// cannot be extracted.
+// Value at `bitPosition` of the frame's data read as the data type `typeCode`; -13 for types the
+// type table does not mark as readable from frames.
 int extractValue(const CanFrame& frame, int32_t bitPosition, int typeCode, ScriptValue& out);
 
 // Integer from a float, truncated toward zero; values outside int32 saturate and NaN gives 0.

@@ -136,8 +136,7 @@ int parse(ExpressionEvaluator& eval, ScriptCursor& c, CanFrame& out) {
   int length = f.count;
   if (f.length >= 0) {
     if (f.count > f.length) return kErrIllegalArgument;
-    if (f.fd && CanRoundUpFdLength(f.length) != f.length) return kErrIllegalArgument;
-    length = f.length;
+    length = f.fd ? CanRoundUpFdLength(f.length) : f.length;
   } else if (f.fd) {
     length = CanRoundUpFdLength(f.count);
   }

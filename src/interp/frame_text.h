@@ -23,8 +23,8 @@
 // Length     "[len]" in decimal, e.g. "[08]", before or after "r". Data bytes beyond it are
 //            refused; missing ones are sent as 0. Without it the length is the number of bytes
 //            given; a CAN FD frame is then padded with 0 up to the next valid FD length
-//            (10 bytes go out as 12). An explicit FD length must be a valid one (0..8, 12, 16, 20,
-//            24, 32, 48, 64).
+//            (10 bytes go out as 12). An explicit FD length is rounded up the same way ("[10]"
+//            sends 12 bytes); data bytes beyond the length written are still refused.
 // Data       hexadecimal bytes separated by blanks ("11 22 AB"); "#10" decimal, "%1010" binary;
 //            a suffix gives a wider value: ".w"/".i"/".iw" 16 bit and ".l"/".il" 32 bit little
 //            endian, ".mw"/".ml" big endian, ".if"/".mf" an IEEE single; "text" in double quotes

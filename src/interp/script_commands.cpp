@@ -13,11 +13,6 @@ namespace busprobe {
 
 using namespace lex;
 
-int ScriptHost::extensionCommand(std::string_view word, ScriptCursor&, std::string& message) {
-  message = "\"" + std::string(word) + "\" is not available in this version of busprobe";
-  return kErrNotImplemented;
-}
-
 namespace {
 
 // Optional "()" after commands without arguments.
@@ -128,9 +123,11 @@ void cmdPrint(ScriptProgram& p, ScriptCursor& c) {
   PrintOutput out;
   const int rc = FormatPrintArguments(p.evaluator(), c, out);
   if (rc != 0) {
-    PrintOutput message;
-    PrintErrorMessage(rc, " in print-cmd", message);
-    p.fail(c, rc, std::string_view(message.text, message.length));
+    char buffer[48];
+    const std::string_view error = p.errorText(rc, buffer);
+    char message[160];
+    std::snprintf(message, sizeof message, p.translateFormat("%s in print-cmd"), std::string(error).c_str());
+    p.fail(c, rc, message);
     return;
   }
   p.host().printOutput(std::string_view(out.text, out.length));
@@ -367,20 +364,28 @@ void cmdWcan(ScriptProgram& p, ScriptCursor& c) {
 }
 
 // --- commands of other subsystems
-// Commands of other subsystems are handed to the host by their name.
+// Run by the handler the subsystem registered; without one the word is known but this build
+// lacks what it stands for.
 template <const std::string_view& Word>
 void extension(ScriptProgram& p, ScriptCursor& c) {
-  std::string message;
-  if (const int rc = p.host().extensionCommand(Word, c, message); rc != 0) p.fail(c, rc, message);
+  const ScriptExtensions* table = p.host().extensions();
+  if (const ScriptExtensions::Command* run = table != nullptr ? table->command(Word) : nullptr) {
+    (*run)(p, c);
+    return;
+  }
+  char text[128];
+  std::snprintf(text, sizeof text, p.translateFormat("\"%s\" is not available in this version of busprobe"),
+                std::string(Word).c_str());
+  p.fail(c, kErrNotImplemented, text);
 }
 // sdo, obj and obd need their "." before the host sees them.
 template <const std::string_view& Word, const std::string_view& Kind>
 void canopen(ScriptProgram& p, ScriptCursor& c) {
   if (c.peek() != '.') {
-    char text[64];
+    char text[128];
     const std::string_view next = c.rest().substr(0, 5);
-    std::snprintf(text, sizeof text, "expect %.*s-component, not :%.*s", static_cast<int>(Kind.size()),
-                  Kind.data(), static_cast<int>(next.size()), next.data());
+    std::snprintf(text, sizeof text, p.translateFormat("expect %.*s-component, not :%.*s"),
+                  static_cast<int>(Kind.size()), Kind.data(), static_cast<int>(next.size()), next.data());
     p.fail(c, kErrUnknownComponent, text);
     return;
   }
@@ -427,20 +432,20 @@ constexpr ScriptCommand kCommands[] = {
     {"can", cmdCan},
     {"canrx", cmdCanrx},
     {"wcan", cmdWcan},
-    {kSdo, canopen<kSdo, kSdo>},
-    {kObj, canopen<kObj, kObj>},
-    {kObd, canopen<kObd, kObj>},
-    {kDefWatch, extension<kDefWatch>},
-    {kScope, extension<kScope>},
-    {kOpenWindow, extension<kOpenWindow>},
-    {kModalWindow, extension<kModalWindow>},
-    {kCloseWindow, extension<kCloseWindow>},
-    {kMoveTo, extension<kMoveTo>},
-    {kSetFont, extension<kSetFont>},
-    {kSetButton, extension<kSetButton>},
-    {kSetValueScroller, extension<kSetValueScroller>},
-    {kClearScreen, extension<kClearScreen>},
-    {kClearEOL, extension<kClearEOL>},
+    {kSdo, canopen<kSdo, kSdo>, true},
+    {kObj, canopen<kObj, kObj>, true},
+    {kObd, canopen<kObd, kObj>, true},
+    {kDefWatch, extension<kDefWatch>, true},
+    {kScope, extension<kScope>, true},
+    {kOpenWindow, extension<kOpenWindow>, true},
+    {kModalWindow, extension<kModalWindow>, true},
+    {kCloseWindow, extension<kCloseWindow>, true},
+    {kMoveTo, extension<kMoveTo>, true},
+    {kSetFont, extension<kSetFont>, true},
+    {kSetButton, extension<kSetButton>, true},
+    {kSetValueScroller, extension<kSetValueScroller>, true},
+    {kClearScreen, extension<kClearScreen>, true},
+    {kClearEOL, extension<kClearEOL>, true},
     {"ClearVars", cmdClearVars},
 };
 static_assert(std::size(kCommands) == 40);
@@ -453,6 +458,11 @@ const ScriptCommand* FindScriptCommand(std::string_view word) {
     if (kCommands[i].name == word) return &kCommands[i];
   }
   return nullptr;
+}
+
+std::string_view ExtensionCommandWord(std::string_view word) {
+  const ScriptCommand* command = FindScriptCommand(word);
+  return command != nullptr && command->otherSubsystem ? command->name : std::string_view();
 }
 
 AssignmentResult RunAssignment(ScriptProgram& p, ScriptCursor& c) {
@@ -489,15 +499,16 @@ AssignmentResult RunAssignment(ScriptProgram& p, ScriptCursor& c) {
   char text[128];
   if (c.error != 0) {
     char buffer[48];
-    std::snprintf(text, sizeof text, "Error in assigned value: %s.", scriptErrorText(c.error, buffer).data());
+    std::snprintf(text, sizeof text, p.translateFormat("Error in assigned value: %s."),
+                  std::string(p.errorText(c.error, buffer)).c_str());
     p.fail(c, c.error, text);
     return AssignmentResult::Failed;
   }
   InterpState& state = p.interpState();
   const int entry = state.findOrCreateVariable(name);
-  const int shown = static_cast<int>(std::min<std::size_t>(name.size(), kVariableNameLength));
   if (entry < 0) {
-    std::snprintf(text, sizeof text, "Couldn't create var \"%.*s\".", shown, name.data());
+    const std::string shown(name.substr(0, kVariableNameLength));
+    std::snprintf(text, sizeof text, p.translateFormat("Couldn't create var \"%s\"."), shown.c_str());
     p.fail(c, kErrOutOfMemory, text);
     return AssignmentResult::Failed;
   }
@@ -507,7 +518,9 @@ AssignmentResult RunAssignment(ScriptProgram& p, ScriptCursor& c) {
   }
   ScriptValue* element = state.elementForWrite(entry, index);
   if (element == nullptr) {
-    std::snprintf(text, sizeof text, "Out of memory for array/list \"%.*s\".", shown, name.data());
+    const std::string shown(name.substr(0, kVariableNameLength));
+    std::snprintf(text, sizeof text, p.translateFormat("Out of memory for array/list \"%s\"."),
+                  shown.c_str());
     p.fail(c, kErrOutOfMemory, text);
     return AssignmentResult::Failed;
   }

@@ -15,6 +15,8 @@ class ScriptProgram;
 struct ScriptCommand {
   std::string_view name;
   void (*run)(ScriptProgram& program, ScriptCursor& cursor);
+  // Provided by another subsystem through the extension table (script_extensions.h).
+  bool otherSubsystem = false;
 };
 
 // Exact, case-sensitive lookup of a statement word; nullptr for none (and for the placeholder row).

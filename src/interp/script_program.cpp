@@ -94,7 +94,7 @@ int LineMarkers::breakpointCount() const {
 }
 
 bool FrameWaitPattern::matches(const CanFrame& frame) const {
-  if (id >= 0 && static_cast<uint32_t>(id) != frame.id) return false;
+  if (id >= 0 && CanFrame::matchingId(static_cast<uint32_t>(id)) != frame.matchingId()) return false;
   if (length >= 0 && length != frame.length) return false;
   for (int i = 0; i < 8; ++i) {
     if (data[i] >= 0 && (i >= frame.length || frame.data[i] != data[i])) return false;
@@ -174,7 +174,8 @@ bool ScriptProgram::runFromLabel(std::string_view caption) {
   const int line = findLabel(0, std::string_view(label, n));
   if (line < 0) {
     char text[96];
-    std::snprintf(text, sizeof text, "Label \"%.*s\" not found", static_cast<int>(n), label);
+    label[n] = '\0';
+    std::snprintf(text, sizeof text, translateFormat("Label \"%s\" not found"), label);
     host_.message(text);
     return false;
   }
@@ -257,13 +258,30 @@ void ScriptProgram::fail(ScriptCursor& c, int code, std::string_view text) {
   c.fail(code);
 }
 
+std::string_view ScriptProgram::translate(std::string_view english) const {
+  const Translator* translator = host_.translator();
+  return translator != nullptr ? translator->translate(english) : english;
+}
+
+const char* ScriptProgram::translateFormat(const char* english) const {
+  const Translator* translator = host_.translator();
+  return translator != nullptr ? translator->translate(english) : english;
+}
+
+std::string_view ScriptProgram::errorText(int code, char (&buffer)[48]) const {
+  const std::string_view english = scriptErrorText(code, buffer);
+  if (english.data() != buffer) return translate(english);
+  const int n = std::snprintf(buffer, sizeof buffer, translateFormat("unknown Error Code (%d)"), code);
+  return std::string_view(buffer, n > 0 ? std::min(static_cast<std::size_t>(n), sizeof buffer - 1) : 0);
+}
+
 void ScriptProgram::stopWithMessage(int code, std::string_view text) {
-  std::string message = (text.size() >= 2 && text.size() <= 80)
-                            ? std::string(text)
-                            : std::string("Program stopped, unknown error.");
+  // Constant texts are translated here; commands translate the formats of the texts they fill in.
+  std::string message(
+      translate((text.size() >= 2 && text.size() <= 80) ? text : "Program stopped, unknown error."));
   if (running_ && message.size() < 216) {
-    char suffix[32];
-    std::snprintf(suffix, sizeof suffix, " in line %d", currentLine_ + 1);
+    char suffix[64];
+    std::snprintf(suffix, sizeof suffix, translateFormat(" in line %d"), currentLine_ + 1);
     message += suffix;
   }
   if (code != 0) stoppedByError_ = true;
@@ -275,8 +293,7 @@ void ScriptProgram::stopWithMessage(int code, std::string_view text) {
 
 void ScriptProgram::stopForError(int code) {
   char buffer[48];
-  stopWithMessage(code,
-                  commandMessage_.empty() ? std::string(scriptErrorText(code, buffer)) : commandMessage_);
+  stopWithMessage(code, commandMessage_.empty() ? std::string(errorText(code, buffer)) : commandMessage_);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -621,7 +638,7 @@ void ScriptProgram::cmdGoto(ScriptCursor& c) {
   const int line = findLabel(pc_, label);
   if (line < 0) {
     char text[80];
-    std::snprintf(text, sizeof text, "Label \"%s\" not found", label);
+    std::snprintf(text, sizeof text, translateFormat("Label \"%s\" not found"), label);
     fail(c, kErrLabelNotFound, text);
     return;
   }

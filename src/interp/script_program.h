@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/translator.h"
 #include "can/can_frame.h"
 #include "interp/expression.h"
 #include "interp/script_value.h"
@@ -56,7 +57,7 @@ class LineMarkers {
 
 // The frame a wcan waits for: -1 in any field means "any".
 struct FrameWaitPattern {
-  int64_t id = -1;  // the id word (extended flag included)
+  int64_t id = -1;  // the id word (extended flag included), compared as CanFrame::matchingId
   int length = -1;
   int data[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
   bool matches(const CanFrame& frame) const;
@@ -94,14 +95,13 @@ class ScriptHost : public ScriptEnvironment {
   virtual void resetStatistics() = 0;
   // sound: tone of freq Hz for durationMs with a modulation value (ignored when signals are off).
   virtual void playSound(double freqHz, int durationMs, int modulation) = 0;
-  // Commands of subsystems that are not part of the interpreter (sdo, obj, def_watch, scope, the
-  // user screen). Called with the cursor behind the command word; returns 0 or an error code and
-  // may leave a message text in `message`. The default refuses every one.
-  virtual int extensionCommand(std::string_view word, ScriptCursor& cursor, std::string& message);
-
   // --- editor
   // Scroll the editor to the line (breakpoint reached, single step, stop).
   virtual void showProgramLine(int /*line*/) {}
+
+  // --- language
+  // The translation of the texts a stop shows; null: they stay English.
+  virtual const Translator* translator() const { return nullptr; }
 };
 
 class ScriptProgram {
@@ -205,6 +205,12 @@ class ScriptProgram {
   void executeLine(std::string_view text);
   // Message a command leaves for the stop (shown instead of the code's text).
   void setCommandMessage(std::string_view text);
+  // The texts and printf formats of stop messages in the user's language, through the host's
+  // translator; formats are translated before their arguments are filled in.
+  std::string_view translate(std::string_view english) const;
+  const char* translateFormat(const char* english) const;
+  // The error code's text in the user's language; unknown codes are formatted into `buffer`.
+  std::string_view errorText(int code, char (&buffer)[48]) const;
 
  private:
   struct BranchEntry {

@@ -41,69 +41,76 @@ std::string_view ScriptValue::text() const {
 
 namespace {
 
-constexpr std::string_view kErrorTexts[] = {
-    "all ok",
-    "syntax error",
-    "value expected",
-    "division by zero",
-    "calculation error",
-    "unknown function",
-    "function failed",
-    "unknown component",
-    "missing argument",
-    "illegal argument",
-    "illegale index",
-    "string length exceeded",
-    "null pointer passing",
-    "type not supported",
-    "types incompatible",
-    "label not found",
-    "loop timeout",
-    "application error",
-    "function not implemented",
-    "SDO access failed",
-    "command stack overflow",
-    "command stack underflow",
-    "out of memory",
+struct ScriptErrorRow {
+  int code;
+  std::string_view text;
+  ErrorClassCode errorClass;
 };
+
+// Row i is code -i: the lookups index by the negated code.
+constexpr ScriptErrorRow kScriptErrors[] = {
+    {kErrOk, "all ok", kClassNone},
+    {kErrSyntax, "syntax error", kClassSyntax},
+    {kErrValueExpected, "value expected", kClassSyntax},
+    {kErrDivisionByZero, "division by zero", kClassIllval},
+    {kErrCalculation, "calculation error", kClassIllval},
+    {kErrUnknownFunction, "unknown function", kClassSyntax},
+    {kErrFunctionFailed, "function failed", kClassIllval},
+    {kErrUnknownComponent, "unknown component", kClassSyntax},
+    {kErrMissingArgument, "missing argument", kClassSyntax},
+    {kErrIllegalArgument, "illegal argument", kClassIllval},
+    {kErrIllegalIndex, "illegale index", kClassIllval},
+    {kErrStringLength, "string length exceeded", kClassIllval},
+    {kErrNullPointer, "null pointer passing", kClassIllval},
+    {kErrTypeNotSupported, "type not supported", kClassIllval},
+    {kErrTypesIncompatible, "types incompatible", kClassIllval},
+    {kErrLabelNotFound, "label not found", kClassSyntax},
+    {kErrLoopTimeout, "loop timeout", kClassTimeout},
+    {kErrApplication, "application error", kClassGeneral},
+    {kErrNotImplemented, "function not implemented", kClassSyntax},
+    {kErrSdoFailed, "SDO access failed", kClassSdo},
+    {kErrStackOverflow, "command stack overflow", kClassGeneral},
+    {kErrStackUnderflow, "command stack underflow", kClassGeneral},
+    {kErrOutOfMemory, "out of memory", kClassGeneral},
+};
+
+constexpr bool rowsInCodeOrder() {
+  for (std::size_t i = 0; i < std::size(kScriptErrors); ++i) {
+    if (kScriptErrors[i].code != -static_cast<int>(i)) return false;
+  }
+  return true;
+}
+static_assert(rowsInCodeOrder(), "row i of the error table must hold code -i");
+static_assert(std::size(kScriptErrors) == -kErrOutOfMemory + 1, "every error code needs its row");
+
+const ScriptErrorRow* findError(int code) {
+  if (code > 0 || code <= -static_cast<int>(std::size(kScriptErrors))) return nullptr;
+  return &kScriptErrors[-code];
+}
+
+// Index = class code: the names ErrorClass.<name> reads.
+constexpr std::string_view kErrorClassNames[] = {"none",    "general", "syntax", "illval",
+                                                 "timeout", "canbus",  "sdo"};
+static_assert(std::size(kErrorClassNames) == kClassSdo + 1);
 
 }  // namespace
 
 std::string_view scriptErrorText(int code, char (&buffer)[48]) {
-  if (code <= 0 && code > -static_cast<int>(std::size(kErrorTexts))) return kErrorTexts[-code];
+  if (const ScriptErrorRow* row = findError(code)) return row->text;
   const int n = std::snprintf(buffer, sizeof buffer, "unknown Error Code (%d)", code);
   return std::string_view(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
 }
 
 int scriptErrorClass(int code) {
-  switch (code) {
-    case 0:
-      return kClassNone;
-    case kErrSdoFailed:
-      return kClassSdo;
-    case kErrSyntax:
-    case kErrValueExpected:
-    case kErrUnknownFunction:
-    case kErrUnknownComponent:
-    case kErrMissingArgument:
-    case kErrLabelNotFound:
-    case kErrNotImplemented:
-      return kClassSyntax;
-    case kErrLoopTimeout:
-      return kClassTimeout;
-    case kErrDivisionByZero:
-    case kErrCalculation:
-    case kErrFunctionFailed:
-    case kErrIllegalArgument:
-    case kErrIllegalIndex:
-    case kErrStringLength:
-    case kErrNullPointer:
-    case kErrTypeNotSupported:
-    case kErrTypesIncompatible:
-      return kClassIllval;
-    default:
-      return kClassGeneral;
+  const ScriptErrorRow* row = findError(code);
+  return row != nullptr ? row->errorClass : kClassGeneral;
+}
+
+int scriptErrorClassByName(std::string_view name) {
+  for (std::size_t k = 0; k < std::size(kErrorClassNames); ++k) {
+    if (kErrorClassNames[k] == name) return static_cast<int>(k);
   }
+  return kClassNone;
 }
 
 std::string_view typeMnemonic(int32_t type) {

@@ -42,7 +42,8 @@ struct ScriptValue {
   std::string_view text() const;
 };
 
-// Interpreter error codes; every operation returns 0 or one of these.
+// Interpreter error codes; every operation returns 0 or one of these. Their texts and classes are
+// rows of one table (script_value.cpp), checked against this order when it compiles.
 enum ScriptError : int {
   kErrOk = 0,
   kErrSyntax = -1,
@@ -81,7 +82,10 @@ enum ErrorClassCode : int {
 
 // Text of an error code. Unknown codes are formatted into `buffer` ("unknown Error Code (%d)").
 std::string_view scriptErrorText(int code, char (&buffer)[48]);
+// Class of an error code; codes outside the table are general errors.
 int scriptErrorClass(int code);
+// The class ErrorClass.<name> stands for ("none" .. "sdo"); an unknown name is kClassNone.
+int scriptErrorClassByName(std::string_view name);
 
 // "I32", "FLT", "INV", "STR", "???".
 std::string_view typeMnemonic(int32_t type);

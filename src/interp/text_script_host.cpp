@@ -2,6 +2,13 @@
 
 namespace busprobe {
 
+TextScriptHost::TextScriptHost(Clock& clock) : clock_(clock) {
+  extensionTable.addBusComponent("baudrate", [](int, ScriptCursor&) { return ScriptValue::integer(500); });
+  extensionTable.addBusComponent("nTxFrames", [this](int, ScriptCursor&) {
+    return ScriptValue::integer(static_cast<int32_t>(sent.size()));
+  });
+}
+
 void TextScriptHost::setText(std::string_view text) {
   text_.assign(text);
   lines_.clear();
@@ -29,26 +36,10 @@ void TextScriptHost::printOutput(std::string_view text) {
   if (output.size() < keepLimit) output.emplace_back(text);
 }
 
-int TextScriptHost::busComponent(int, std::string_view component, ScriptValue& out) {
-  if (component == "baudrate") {
-    out = ScriptValue::integer(500);
-    return 0;
-  }
-  if (component == "nTxFrames") {
-    out = ScriptValue::integer(static_cast<int32_t>(sent.size()));
-    return 0;
-  }
-  return kErrUnknownComponent;
-}
-
-int TextScriptHost::externalFactor(std::string_view, ScriptCursor&, ScriptValue&) {
-  return kErrUnknownFunction;
-}
-
 bool TextScriptHost::findReceivedFrame(uint32_t id, double referenceTimeSec, CanFrame& out) {
   for (auto it = history.rbegin(); it != history.rend(); ++it) {
     if (referenceTimeSec != 0 && it->timestamp * 0.001 < referenceTimeSec) break;
-    if (it->id == id) {
+    if (it->matchingId() == CanFrame::matchingId(id)) {
       out = *it;
       return true;
     }
@@ -58,7 +49,7 @@ bool TextScriptHost::findReceivedFrame(uint32_t id, double referenceTimeSec, Can
 
 int32_t TextScriptHost::receivedCount(uint32_t id) {
   int32_t n = 0;
-  for (const CanFrame& f : history) n += f.id == id ? 1 : 0;
+  for (const CanFrame& f : history) n += f.matchingId() == CanFrame::matchingId(id) ? 1 : 0;
   return n;
 }
 

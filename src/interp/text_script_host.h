@@ -1,6 +1,8 @@
 // A script host without a bus or windows: the program text is a string, sent frames are kept in
 // a list, print output and messages are collected as lines, and received frames are whatever the
-// owner feeds in. Used where a script runs on its own: tests, benchmarks, the fuzz target.
+// owner feeds in. Used where a script runs on its own: tests, benchmarks, the fuzz target. Its bus
+// has a rate of 500 kbit/s and counts the frames sent (can.baudrate, can.nTxFrames); tests register
+// further script words in `extensionTable`.
 #pragma once
 
 #include <string>
@@ -13,7 +15,10 @@ namespace busprobe {
 
 class TextScriptHost : public ScriptHost {
  public:
-  explicit TextScriptHost(Clock& clock) : clock_(clock) {}
+  explicit TextScriptHost(Clock& clock);
+  // The registered bus components refer to this object.
+  TextScriptHost(const TextScriptHost&) = delete;
+  TextScriptHost& operator=(const TextScriptHost&) = delete;
 
   void setText(std::string_view text);
   // Adds a frame to the receive history (newest last), as the receive pump would.
@@ -33,11 +38,12 @@ class TextScriptHost : public ScriptHost {
   int statisticsResets = 0;
   int32_t idsAsText[4] = {-1, -1, -1, -1};
   std::vector<int> shownLines;
+  ScriptExtensions extensionTable;
+  const Translator* translation = nullptr;
 
   double nowMs() const override { return clock_.nowMs(); }
   void message(std::string_view text) override;
-  int busComponent(int bus, std::string_view component, ScriptValue& out) override;
-  int externalFactor(std::string_view name, ScriptCursor& cursor, ScriptValue& out) override;
+  const ScriptExtensions* extensions() const override { return &extensionTable; }
   bool findReceivedFrame(uint32_t id, double referenceTimeSec, CanFrame& out) override;
   int32_t receivedCount(uint32_t id) override;
 
@@ -54,6 +60,7 @@ class TextScriptHost : public ScriptHost {
   void resetStatistics() override { ++statisticsResets; }
   void playSound(double, int, int) override {}
   void showProgramLine(int line) override { shownLines.push_back(line); }
+  const Translator* translator() const override { return translation; }
 
  private:
   Clock& clock_;

@@ -124,7 +124,9 @@ bool FramePattern::matches(const CanFrame& frame, const TriggerEvaluator* evalua
   if (fields_.size() < 3) return false;  // identifier, R and L are always needed
   bool any = false;
   uint32_t value = 0;
-  if (!Resolve(fields_[0], evaluator, any, value) || (!any && value != frame.id)) return false;
+  if (!Resolve(fields_[0], evaluator, any, value) ||
+      (!any && CanFrame::matchingId(value) != frame.matchingId()))
+    return false;
   if (!Resolve(fields_[1], evaluator, any, value) || (!any && value != frame.rtr)) return false;
   if (!Resolve(fields_[2], evaluator, any, value)) return false;
   if (any) return true;

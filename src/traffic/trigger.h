@@ -10,7 +10,8 @@
 // length and the data bytes are hexadecimal, R is decimal; "$"/"0x" force hexadecimal, "#"
 // decimal, "%" binary. "XX" (or a run of lower-case x) matches anything. A field in parentheses is
 // an expression, handed to the evaluator hook (no hook: the pattern never matches). The
-// identifier is compared with the frame's whole id word (extended and bus bits included). A field
+// identifier is compared with the frame's whole id word (extended and bus bits included; a bus
+// index 2 or 3 relayed by a CAN-via-UDP server counts as bus 0 or 1, CanFrame::matchingId). A field
 // that is needed but missing or unreadable means no match; an empty pattern never matches.
 #pragma once
 

@@ -107,6 +107,12 @@ TEST_F(ScriptRunTest, AnErrorEndsTheRunWithItsTextForTheEditor) {
   ASSERT_EQ(a.ui.ended.size(), 1u);
   EXPECT_EQ(a.ui.ended[0], "types incompatible in print-cmd in line 2");
   EXPECT_TRUE(a.app->program().stoppedByError());
+  // The stop message passes the application's translator.
+  a.app->translator().add(" in line %d", " in Zeile %d");
+  a.app->scripts().run();
+  ticks({&a}, 2);
+  EXPECT_EQ(a.ui.ended.back(), "types incompatible in print-cmd in Zeile 2");
+  a.app->translator().clear();
 
   a.app->scripts().printVariables();
   EXPECT_TRUE(a.ui.hasLine("; List of INTERPRETER VARIABLES by alphabet:"));
@@ -123,6 +129,7 @@ TEST_F(ScriptRunTest, ScriptCommandsReachTheDisplayAndStatistics) {
       "can.show_msgs_as_strings(100, 12345)\n"
       "ClearScreen(3)\n"
       "print \"after clear\", f\n"
+      "print cursor.x, cursor, can.baudrate, can[1].nRxFrames, can.reset, can.testDuration_sec >= 0\n"
       "freeze = 0\n");
   a.app->scripts().run();
   ticks({&a}, 2);
@@ -131,6 +138,40 @@ TEST_F(ScriptRunTest, ScriptCommandsReachTheDisplayAndStatistics) {
   EXPECT_EQ(a.app->settings().display.showIdAsText[1], static_cast<int>(0x12345u | CanFrame::kExtended));
   ASSERT_FALSE(a.ui.lines.empty());
   EXPECT_EQ(a.ui.lines.front(), "after clear 1");
+  EXPECT_TRUE(a.ui.hasLine("0 -1 500 0 1 1"));
+  // CANopen's words are known, but this build has no CANopen side to provide them.
+  EXPECT_EQ(a.app->program().executeTextOnce("x := sdo.read"), kErrNotImplemented);
+  EXPECT_TRUE(a.ui.hasLine("Error in assigned value: function not implemented."));
+  EXPECT_EQ(a.app->program().executeTextOnce("OpenWindow(\"x\")"), kErrNotImplemented);
+  EXPECT_TRUE(a.ui.hasLine("\"OpenWindow\" is not available in this version of busprobe"));
+}
+
+// Frames a CAN-via-UDP server relays arrive with bus index 2 or 3; scripts find them as frames of
+// bus 0 and 1.
+TEST_F(ScriptRunTest, RelayedFramesCountAsTheirBusForWcanAndCanrx) {
+  ScriptInstance a(locks, bus, clock, dirA.path());
+  ticks({&a}, 6);
+  a.setScript(
+      "wcan(181, 2, 10, x)\n"
+      "print \"got\", canrx(181, 8, U8), canrx(182, 0, U8, 99), canrx(40000182, 0, U8), "
+      "canrx.update_latch(181), canrx.latch.count\n");
+  a.app->scripts().run();
+  ticks({&a}, 2);
+  ASSERT_TRUE(a.app->program().waitingForFrame());
+  CanFrame onBus1;
+  onBus1.id = 0x182 | (3u << CanFrame::kBusShift);
+  onBus1.length = 1;
+  onBus1.data[0] = 0x55;
+  bus->inject(onBus1);
+  CanFrame onBus0;
+  onBus0.id = 0x181 | (2u << CanFrame::kBusShift);
+  onBus0.length = 2;
+  onBus0.data[0] = 0x10;
+  onBus0.data[1] = 0x42;
+  bus->inject(onBus0);
+  ticks({&a}, 3);
+  EXPECT_FALSE(a.app->program().running());
+  EXPECT_TRUE(a.ui.hasLine("got 66 99 85 1 1")) << (a.ui.lines.empty() ? "" : a.ui.lines.back());
 }
 
 TEST_F(ScriptRunTest, VariablesSurviveARestartWhenTheOptionIsOn) {

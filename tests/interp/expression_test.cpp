@@ -397,7 +397,10 @@ TEST(Expression, DeepNestingFailsInsteadOfOverflowingTheStack) {
 // A receive history the environment searches newest first.
 class HistoryEnvironment : public RecordingEnvironment {
  public:
-  using RecordingEnvironment::RecordingEnvironment;
+  explicit HistoryEnvironment(const Clock& clock) : RecordingEnvironment(clock) {
+    table.addBusComponent("nRxFrames",
+                          [](int bus, ScriptCursor&) { return ScriptValue::integer(100 + bus); });
+  }
   bool findReceivedFrame(uint32_t id, double referenceTimeSec, CanFrame& out) override {
     for (auto it = history.rbegin(); it != history.rend(); ++it) {
       if (it->id == id && (referenceTimeSec == 0.0 || it->timestamp >= referenceTimeSec * 1000.0)) {
@@ -407,16 +410,14 @@ class HistoryEnvironment : public RecordingEnvironment {
     }
     return false;
   }
-  int busComponent(int bus, std::string_view component, ScriptValue& out) override {
-    out = component == "nRxFrames" ? ScriptValue::integer(100 + bus) : ScriptValue::floating(1.5);
-    return 0;
-  }
+  const ScriptExtensions* extensions() const override { return &table; }
   int32_t receivedCount(uint32_t id) override {
     int32_t n = 0;
     for (const auto& f : history) n += f.id == id ? 1 : 0;
     return n;
   }
   std::vector<CanFrame> history;
+  ScriptExtensions table;
 };
 
 CanFrame frameOf(uint32_t id, uint32_t timestamp, std::initializer_list<uint8_t> bytes) {

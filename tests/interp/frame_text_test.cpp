@@ -88,6 +88,9 @@ TEST(FrameText, DataLengthsAndRemoteFrames) {
       {"456.X 00 01 02 03 04 05 06 07 08 09 0A 0B", 12, 0, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}},
       {"456.S 01 02 03 04 05 06 07 08 09 0A", 12, 0, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0, 0}},
       {"456.S [20] 01", 20, 0, {1}},
+      // A typed FD length that is no valid one is rounded up as everywhere else.
+      {"300.S [10] 01 02", 12, 0, {1, 2}},
+      {"300.X [25] 01", 32, 0, {1}},
   };
   for (const Row& row : rows) {
     FrameFixture f;
@@ -121,7 +124,8 @@ TEST(FrameText, RefusesWhatCannotBeSent) {
       {"123 11 22 33 44 55 66 77 12345678.l", kErrIllegalArgument},
       {"123 [02] 11 22 33", kErrIllegalArgument},
       {"123 [09]", kErrIllegalArgument},
-      {"123S [10] 01", kErrIllegalArgument},
+      {"123S [10] 01 02 03 04 05 06 07 08 09 0A 0B", kErrIllegalArgument},
+      {"123S [65] 01", kErrIllegalArgument},
       {"123S \"" + std::string(65, 'z') + "\"", kErrIllegalArgument},
       {"123 r9", kErrIllegalArgument},
       {"123S r", kErrIllegalArgument},

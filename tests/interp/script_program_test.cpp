@@ -105,6 +105,46 @@ TEST_F(ScriptProgramTest, FailingStatementsStopWithTheirMessageAndLine) {
   }
 }
 
+// The stop message passes the host's translator: constant texts whole, formats before they are
+// filled in; what has no translation stays English.
+TEST_F(ScriptProgramTest, StopMessagesPassTheTranslator) {
+  Translator german;
+  german.add(" in line %d", " in Zeile %d");
+  german.add("division by zero", "Division durch Null");
+  german.add("Error in assigned value: %s.", "Fehler im zugewiesenen Wert: %s.");
+  german.add("Label \"%s\" not found", "Marke \"%s\" fehlt");
+  german.add("return without gosub", "return ohne gosub");
+  german.add("unknown Error Code (%d)", "Fehlercode %d");
+  german.add("%s in print-cmd", "%s im print-Befehl");
+  german.add("types incompatible", "Typen unvereinbar");
+  host.translation = &german;
+  const struct {
+    const char* script;
+    const char* message;
+  } cases[] = {
+      {"y := 1 / 0\n", "Fehler im zugewiesenen Wert: Division durch Null. in Zeile 1"},
+      {"x := 1\ngoto Nowhere\n", "Marke \"Nowhere\" fehlt in Zeile 2"},
+      {"return\n", "return ohne gosub in Zeile 1"},
+      {"print \"%d\", 1.5\n", "Typen unvereinbar im print-Befehl in Zeile 1"},
+      {"x == 5\n", "Missing assignment-operator (\":=\") in Zeile 1"},
+  };
+  for (const auto& c : cases) {
+    run(c.script);
+    EXPECT_EQ(lastMessage(), c.message) << c.script;
+    EXPECT_EQ(program.lastErrorText(), c.message) << c.script;
+  }
+  host.setText("x := 1\n");
+  program.run();
+  program.stopWithMessage(-30, "x");  // too short: the unknown-error text, untranslated here
+  EXPECT_EQ(lastMessage(), "Program stopped, unknown error. in Zeile 1");
+  char buffer[48];
+  EXPECT_EQ(program.errorText(-30, buffer), "Fehlercode -30");
+  EXPECT_EQ(program.errorText(-3, buffer), "Division durch Null");
+  host.translation = nullptr;
+  run("return\n");
+  EXPECT_EQ(lastMessage(), "return without gosub in line 1");
+}
+
 TEST_F(ScriptProgramTest, RunsToTheEndSilentlyAndStopIsNotAnError) {
   run("a := 1\nb := 2\nc := 3\n");
   EXPECT_TRUE(host.messages.empty());
@@ -334,6 +374,31 @@ TEST_F(ScriptProgramTest, WcanWaitsForAMatchingFrame) {
   host.output.clear();
   run("wcan(12345, 1, x)\nprint \"got\"\n", 5);
   EXPECT_EQ(host.output, (std::vector<std::string>{"got"}));
+}
+
+// A CAN-via-UDP server relays its buses as indices 2 and 3: for a wait they are buses 0 and 1,
+// while wcan.id keeps the index the frame came with.
+TEST_F(ScriptProgramTest, WcanSeesRelayedFramesAsTheirBus) {
+  constexpr uint32_t kBus2 = 2u << CanFrame::kBusShift, kBus3 = 3u << CanFrame::kBusShift;
+  host.setText("wcan(181, 2, 10, x)\nprint \"got\", wcan.id - $80000000\n");
+  program.run();
+  steps(2);
+  ASSERT_TRUE(program.waitingForFrame());
+  CanFrame onBus1;
+  onBus1.id = 0x181 | kBus3;
+  onBus1.length = 2;
+  onBus1.data[0] = 0x10;
+  EXPECT_FALSE(program.offerFrame(onBus1));
+  CanFrame onBus0 = onBus1;
+  onBus0.id = 0x181 | kBus2;
+  EXPECT_TRUE(program.offerFrame(onBus0));
+  steps(2);
+  EXPECT_EQ(host.output, (std::vector<std::string>{"got 385"}));
+
+  FrameWaitPattern bus1;
+  bus1.id = 0x181 | (1u << CanFrame::kBusShift);
+  EXPECT_TRUE(bus1.matches(onBus1));
+  EXPECT_FALSE(bus1.matches(onBus0));
 }
 
 TEST_F(ScriptProgramTest, BreakpointsSteppingAndMarkers) {

@@ -18,6 +18,12 @@ TEST(ScriptErrors, TextsAndClasses) {
   const int expected[] = {0, 2, 2, 3, 3, 2, 3, 2, 2, 3, 3, 3, 3, 3, 3, 2, 4, 1, 2, 6, 1, 1, 1};
   for (int code = 0; code >= -22; --code) EXPECT_EQ(scriptErrorClass(code), expected[-code]) << code;
   EXPECT_EQ(scriptErrorClass(-99), kClassGeneral);
+  EXPECT_EQ(scriptErrorClass(1), kClassGeneral);
+  int k = 0;
+  for (const char* name : {"none", "general", "syntax", "illval", "timeout", "canbus", "sdo"})
+    EXPECT_EQ(scriptErrorClassByName(name), k++) << name;
+  EXPECT_EQ(scriptErrorClassByName("Sdo"), kClassNone);
+  EXPECT_EQ(scriptErrorClassByName(""), kClassNone);
 }
 
 TEST(VariableTable, NamesAreCutTo16AndTheTableHolds100) {

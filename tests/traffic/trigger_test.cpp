@@ -35,6 +35,8 @@ TEST(FramePattern, FieldsAgainstFrames) {
   const CanFrame three = Frame(0x123, {0x11, 0x22, 0x33});
   const CanFrame remote = Frame(0x123, {0, 0}, 1);
   const CanFrame ext2 = Frame(CanFrame::kExtended | (1u << 30) | 0x18FF0001, {});
+  const CanFrame relayed0 = Frame((2u << 30) | 0x123, {0x11, 0x22});
+  const CanFrame relayed1 = Frame((3u << 30) | 0x123, {0x11, 0x22});
   struct Row {
     const char* pattern;
     const CanFrame& frame;
@@ -58,6 +60,11 @@ TEST(FramePattern, FieldsAgainstFrames) {
       // The identifier is the whole id word: bus and extended bits included.
       {"58FF0001 0 0", ext2, false},
       {"78FF0001 0 0", ext2, true},
+      // Frames relayed by a CAN-via-UDP server (bus index 2, 3) count as buses 0 and 1.
+      {"123 0 2 11 22", relayed0, true},
+      {"123 0 2 11 22", relayed1, false},
+      {"40000123 0 2 11 22", relayed1, true},
+      {"80000123 0 2 11 22", two, true},
       // Whatever cannot be read, or is missing but needed, is no match.
       {"", two, false},
       {"   ", two, false},
