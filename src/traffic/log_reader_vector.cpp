@@ -60,9 +60,9 @@ bool ReadBit(Cursor& c, bool& bit) {
 
 // The rest of a CAN FD line after its "CANFD" word. The identifier is always a number here (a name
 // has a column of its own, which is not needed). The data-length column says how many bytes follow;
-// the DLC is only checked. The trailer (duration, bit count, flags, CRC, bit timing) is optional:
-// when its flags lack EDL the line holds a classic frame, the way some tools log every frame of an
-// FD channel.
+// the DLC is only checked, and gives a remote request its length. The trailer (duration, bit count, flags,
+// CRC, bit timing) is optional: when its flags lack EDL the line holds a classic frame, the way some tools
+// log every frame of an FD channel.
 LineResult ParseVectorFdLine(Cursor& c, int radix, double time, LogFrame& out) {
   c.skipBlanks();
   uint64_t channel = 0;
@@ -146,6 +146,7 @@ LineResult ParseVectorFdLine(Cursor& c, int radix, double time, LogFrame& out) {
   out.channel = static_cast<int>(channel);
   return LineResult::kFrame;
 }
+
 }  // namespace
 
 LineResult ParseVectorLine(std::string_view line, int radix, const NameLookup& lookup, LogFrame& out) {
