@@ -1,5 +1,6 @@
 // Log player line readers: lines per second through LogReader (file read in blocks, lines parsed in
-// place), one file of each form. Goal for the Vector ASCII reader: 1,000,000 lines/s and more.
+// place), one file of each form, and CAN FD lines (64 bytes each) in the Vector ASCII form. Goal for
+// the Vector ASCII reader: 1,000,000 lines/s and more.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -22,9 +23,9 @@ std::string MakeFile(const char* form) {
   const std::string path = "/tmp/bench_log_readers_" + std::to_string(::getpid()) + "_" + form;
   std::ofstream out(path, std::ios::binary);
   std::mt19937 rng(1);
-  char line[256];
+  char line[512];
   const std::string kind(form);
-  if (kind == "asc")
+  if (kind == "asc" || kind == "ascfd")
     out << "date Mon Dec 07 23:51:00 2026\r\nbase hex  timestamps absolute\r\ninternal events logged\r\n"
            "Begin Triggerblock Mon Dec 07 23:51:00 2026\r\n";
   if (kind == "pcan") out << ";   Message Number\r\n;   |  Time\r\n";
@@ -36,6 +37,13 @@ std::string MakeFile(const char* form) {
     if (kind == "asc") {
       std::snprintf(line, sizeof line, "%10.6f 1  %-15X Rx   d 8 %02X %02X %02X %02X 00 11 22 33\r\n", t, id,
                     b & 0xFF, (b >> 8) & 0xFF, (b >> 16) & 0xFF, b >> 24);
+    } else if (kind == "ascfd") {
+      // As the logger writes them: name column empty, the trailer after the bytes.
+      int n = std::snprintf(line, sizeof line, "%10.6f CANFD   1 Rx   %8X  %32s 1 0 f 64", t, id, "");
+      for (int k = 0; k < 64; ++k)
+        n += std::snprintf(line + n, sizeof line - n, " %02X", (b >> (k % 4 * 8)) & 0xFF);
+      std::snprintf(line + n, sizeof line - n,
+                    "        0    0     3000        0        0        0        0        0\r\n");
     } else if (kind == "pcan") {
       std::snprintf(line, sizeof line, "%7d) %10d  Rx  %04X  8  %02X %02X %02X %02X 00 11 22 33\r\n", i + 1,
                     i / 4, id, b & 0xFF, (b >> 8) & 0xFF, (b >> 16) & 0xFF, b >> 24);
@@ -52,10 +60,10 @@ std::string MakeFile(const char* form) {
 }
 
 struct Files {
-  std::string asc = MakeFile("asc"), pcan = MakeFile("pcan"), trc = MakeFile("trc"),
-              candump = MakeFile("candump");
+  std::string asc = MakeFile("asc"), ascFd = MakeFile("ascfd"), pcan = MakeFile("pcan"),
+              trc = MakeFile("trc"), candump = MakeFile("candump");
   ~Files() {
-    for (const std::string* p : {&asc, &pcan, &trc, &candump}) std::remove(p->c_str());
+    for (const std::string* p : {&asc, &ascFd, &pcan, &trc, &candump}) std::remove(p->c_str());
   }
 };
 
@@ -89,6 +97,9 @@ void ReadWholeFile(benchmark::State& state, const std::string& path) {
 void BM_ReadVectorAscii(benchmark::State& state) {
   ReadWholeFile(state, TheFiles().asc);
 }
+void BM_ReadVectorAsciiFd64(benchmark::State& state) {
+  ReadWholeFile(state, TheFiles().ascFd);
+}
 void BM_ReadPcanExplorer(benchmark::State& state) {
   ReadWholeFile(state, TheFiles().pcan);
 }
@@ -100,6 +111,7 @@ void BM_ReadCandump(benchmark::State& state) {
 }
 
 BENCHMARK(BM_ReadVectorAscii)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadVectorAsciiFd64)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadPcanExplorer)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadPcanTrace21)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadCandump)->Unit(benchmark::kMillisecond);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/number_lex.h"
 #include "can/can_backend.h"
 
 namespace busprobe {
@@ -30,20 +31,11 @@ constexpr StatusBitName kStatusBitNames[] = {
     {kUcanBusOff, "BUS_OFF"},   {kUcanOther, "other error(s)"},
 };
 
-bool ParseHexToken(std::string token, uint32_t& value) {
-  if (token.size() > 2 && token[0] == '0' && (token[1] == 'x' || token[1] == 'X')) {
-    token.erase(0, 2);
-  } else if (token.size() > 1 && token[0] == '$') {
-    token.erase(0, 1);
-  }
-  if (token.empty() || token.size() > 8) return false;
-  uint32_t v = 0;
-  for (char c : token) {
-    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
-    const int digit = std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : (std::tolower(c) - 'a' + 10);
-    v = (v << 4) | static_cast<uint32_t>(digit);
-  }
-  value = v;
+// 1..8 hex digits with an optional "0x"/"0X"/"$" prefix, nothing else.
+bool ParseHexToken(std::string_view token, uint32_t& value) {
+  uint64_t v = 0;
+  if (!ParseUnsignedToken(token.substr(HexPrefixLength(token, true)), 16, 8, 0xFFFFFFFFu, v)) return false;
+  value = static_cast<uint32_t>(v);
   return true;
 }
 

@@ -12,6 +12,7 @@
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
+#include "base/number_lex.h"
 #include "gui/gui_user_interface.h"
 
 namespace busprobe {
@@ -114,12 +115,17 @@ QString IdWordToText(int value) {
 }
 
 int IdWordFromText(const QString& text) {
-  QString digits = text.trimmed();
-  if (digits.startsWith(QStringLiteral("0x"), Qt::CaseInsensitive)) digits = digits.mid(2);
-  if (digits.isEmpty()) return -1;
-  bool ok = false;
-  const uint32_t value = digits.toUInt(&ok, 16);
-  return ok ? static_cast<int>(value) : -1;
+  const QByteArray bytes = text.trimmed().toUtf8();
+  std::string_view digits(bytes.constData(), static_cast<size_t>(bytes.size()));
+  digits.remove_prefix(HexPrefixLength(digits, false));
+  // Behind the prefix the field also takes blanks, a '+' and a second prefix, as it always has.
+  const auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+  while (!digits.empty() && blank(digits.front())) digits.remove_prefix(1);
+  if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+  digits.remove_prefix(HexPrefixLength(digits, false));
+  uint64_t value = 0;
+  if (!ParseUnsignedToken(digits, 16, kAnyDigitCount, 0xFFFFFFFFu, value)) return -1;
+  return static_cast<int>(static_cast<uint32_t>(value));
 }
 
 SettingsWindow::SettingsWindow(MainSettings& settings, MainWindowSettings& windowSettings, QWidget* parent)

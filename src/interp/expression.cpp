@@ -7,6 +7,7 @@
 
 #include "base/canopen_types.h"
 #include "base/clock.h"
+#include "base/number_lex.h"
 #include "interp/script_lex.h"
 
 namespace busprobe {
@@ -271,13 +272,6 @@ constexpr std::string_view kAccessWords[] = {"sdo", "obj", "obd"};
 constexpr std::string_view kBusComponents[] = {"baudrate",  "nErrorFrames", "nRxFrames",
                                                "nTxFrames", "reset",        "testDuration_sec"};
 
-int digitValue(char ch) {
-  if (isDigit(ch)) return ch - '0';
-  if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
-  if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
-  return 99;
-}
-
 }  // namespace
 
 int32_t truncateToInt(double v) {
@@ -334,25 +328,14 @@ ScriptValue readNumber(ScriptCursor& c, int radix) {
     c.fail(kErrValueExpected);
     return ScriptValue::integer(0);
   }
-  if (c.peek() == '$') {
-    radix = 16;
-    ++c.pos;
-  } else if (c.peek() == '0' && c.peek(1) == 'x') {
-    radix = 16;
-    c.pos += 2;
-  } else if (c.peek() == '#') {
-    radix = 10;
-    ++c.pos;
-  } else if (c.peek() == '%') {
-    radix = 2;
-    ++c.pos;
-  }
+  c.pos += ScriptRadixPrefix(c.rest(), radix);
   const std::size_t start = c.pos;
-  uint32_t acc = 0;
-  while (digitValue(c.peek()) < radix) {
-    acc = acc * static_cast<uint32_t>(radix) + static_cast<uint32_t>(digitValue(c.peek()));
-    ++c.pos;
-  }
+  const std::string_view number = c.rest();
+  const char* p = number.data();
+  uint64_t value = 0;
+  ScanDigits(p, p + number.size(), radix, kAnyDigitCount, value);
+  c.pos += static_cast<std::size_t>(p - number.data());
+  const uint32_t acc = static_cast<uint32_t>(value);  // wraps like the language
   const int32_t sign = negative ? -1 : 1;
   if (radix != 10) return ScriptValue::integer(wrapMul(static_cast<int32_t>(acc), sign));
   bool isFloat = false;
@@ -563,7 +546,7 @@ ScriptValue ExpressionEvaluator::factor(ScriptCursor& c, int radix) {
         return el != nullptr ? *el : ScriptValue::integer(0);
       }
     }
-    if (radix == 16 && digitValue(c.peek()) < 16) return readNumber(c, 16);
+    if (radix == 16 && HexDigitValue(c.peek()) >= 0) return readNumber(c, 16);
   }
   // 4. lower-case words
   if (c.peek() >= 'a' && c.peek() <= 'z') {

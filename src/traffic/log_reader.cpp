@@ -261,7 +261,7 @@ LogFormat DetectLogFormat(LogLineSource& source) {
       fmt.dataStart = source.position();
       Cursor c(line);
       if (c.consumeWord(";$FILEVERSION=")) {
-        trcVersion = TrcVersion(std::string_view(c.p, static_cast<size_t>(c.end - c.p)));
+        trcVersion = TrcVersion(c.rest());
         badVersion = trcVersion == 0;
       } else if (c.consumeWord(";$COLUMNS=")) {
         columns.assign(c.p, c.end);
@@ -276,7 +276,7 @@ LogFormat DetectLogFormat(LogLineSource& source) {
         fmt.dataStart = source.position();
         break;
       }
-      if (logscan::IsDigit(c.peek()) || c.peek() == '-') {
+      if (IsDecimalDigit(c.peek()) || c.peek() == '-') {
         fmt.dataStart = source.lineStart();
         break;
       }

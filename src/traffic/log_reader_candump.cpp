@@ -34,7 +34,7 @@ bool ReadBytes(Cursor& c, int maxBytes, uint8_t* data, int& count) {
   while (!c.atBlankOrEnd() && c.peek() != '_') {
     if (count > 0 && c.peek() == '.') ++c.p;
     if (c.end - c.p < 2 || count == maxBytes) return false;
-    const int hi = logscan::HexValue(c.p[0]), lo = logscan::HexValue(c.p[1]);
+    const int hi = HexDigitValue(c.p[0]), lo = HexDigitValue(c.p[1]);
     if (hi < 0 || lo < 0) return false;
     data[count++] = static_cast<uint8_t>(hi << 4 | lo);
     c.p += 2;
@@ -45,7 +45,7 @@ bool ReadBytes(Cursor& c, int maxBytes, uint8_t* data, int& count) {
 // The "_<dlc>" suffix of a classic frame whose DLC code exceeds 8 (the data still holds 8 bytes).
 bool SkipLen8Dlc(Cursor& c) {
   if (!c.consume('_')) return true;
-  const int d = logscan::HexValue(c.peek());
+  const int d = HexDigitValue(c.peek());
   if (d < 9) return false;
   ++c.p;
   return true;
@@ -82,7 +82,7 @@ LineResult ParseCandumpLine(std::string_view line, CandumpChannels& channels, Lo
   f.clear();
   int length = 0;
   if (c.consume('#')) {
-    const int flags = logscan::HexValue(c.peek());
+    const int flags = HexDigitValue(c.peek());
     if (flags < 0) return LineResult::kSkip;  // also "###": CAN XL, not ours
     ++c.p;
     if (!ReadBytes(c, 64, f.data, length)) return LineResult::kSkip;
@@ -93,7 +93,7 @@ LineResult ParseCandumpLine(std::string_view line, CandumpChannels& channels, Lo
   } else if (c.peek() == 'R' || c.peek() == 'r') {
     ++c.p;
     f.rtr = 1;
-    if (logscan::IsDigit(c.peek())) {
+    if (IsDecimalDigit(c.peek())) {
       length = *c.p++ - '0';
       if (length > 8) return LineResult::kSkip;
     }

@@ -23,7 +23,7 @@ LineResult ParsePcanExplorerLine(std::string_view line, const NameLookup& lookup
   {
     Cursor t = c;
     t.skipBlanks();
-    if (logscan::IsDigit(t.peek())) {
+    if (IsDecimalDigit(t.peek())) {
       if (!logscan::ParseUnsigned(t, 10, 15, timeMs, digits)) return LineResult::kSkip;
       c = t;
     }
@@ -54,7 +54,7 @@ LineResult ParsePcanExplorerLine(std::string_view line, const NameLookup& lookup
 
   // A single digit after the identifier is the length field, not a data byte.
   c.skipBlanks();
-  if (logscan::IsDigit(c.peek()) && c.peek() <= '8' && (c.p + 1 == c.end || logscan::IsBlank(c.p[1]))) {
+  if (IsDecimalDigit(c.peek()) && c.peek() <= '8' && (c.p + 1 == c.end || logscan::IsBlank(c.p[1]))) {
     ++c.p;
     c.skipBlanks();
   }

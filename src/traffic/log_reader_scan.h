@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "base/number_lex.h"
 #include "traffic/log_reader.h"
 
 namespace busprobe::logscan {
@@ -12,21 +13,8 @@ namespace busprobe::logscan {
 inline bool IsBlank(char c) {
   return c == ' ' || c == '\t';
 }
-inline bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
-}
 inline bool IsLetter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-inline int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-inline int DigitValue(char c, int radix) {
-  const int v = HexValue(c);
-  return v < radix ? v : -1;
 }
 
 struct Cursor {
@@ -36,6 +24,7 @@ struct Cursor {
   explicit Cursor(std::string_view s) : p(s.data()), end(s.data() + s.size()) {}
   bool atEnd() const { return p >= end; }
   char peek() const { return p < end ? *p : '\0'; }
+  std::string_view rest() const { return std::string_view(p, static_cast<size_t>(end - p)); }
   bool atBlankOrEnd() const { return p >= end || IsBlank(*p); }
   bool atBlank() const { return p < end && IsBlank(*p); }
   void skipBlanks() {
@@ -68,15 +57,8 @@ struct Cursor {
 // how many were read (0: nothing read, true is still returned so callers can fall back).
 inline bool ParseUnsigned(Cursor& c, int radix, int maxDigits, uint64_t& value, int& digits) {
   value = 0;
-  digits = 0;
-  while (c.p < c.end) {
-    const int d = DigitValue(*c.p, radix);
-    if (d < 0) break;
-    if (++digits > maxDigits) return false;
-    value = value * static_cast<uint64_t>(radix) + static_cast<uint64_t>(d);
-    ++c.p;
-  }
-  return true;
+  digits = ScanDigits(c.p, c.end, radix, maxDigits, value);
+  return digits < maxDigits || c.p == c.end || DigitValue(*c.p, radix) < 0;
 }
 
 // "[-]digits[.digits]" (a time in seconds or milliseconds): no exponent, no inf or nan. Only the
@@ -87,19 +69,12 @@ inline bool ParseDecimal(Cursor& c, double limit, double& out) {
   const char* start = c.p;
   const bool negative = c.consume('-');
   uint64_t whole = 0, frac = 0;
-  int wholeDigits = 0, fracDigits = 0;
-  while (c.p < c.end && IsDigit(*c.p)) {
-    if (++wholeDigits > 18) return false;
-    whole = whole * 10 + static_cast<uint64_t>(*c.p++ - '0');
-  }
+  const int wholeDigits = ScanDigits(c.p, c.end, 10, 18, whole);
+  if (c.p < c.end && IsDecimalDigit(*c.p)) return false;
+  int fracDigits = 0;
   if (c.consume('.')) {
-    while (c.p < c.end && IsDigit(*c.p)) {
-      if (fracDigits < 18) {
-        frac = frac * 10 + static_cast<uint64_t>(*c.p - '0');
-        ++fracDigits;
-      }
-      ++c.p;
-    }
+    fracDigits = ScanDigits(c.p, c.end, 10, 18, frac);
+    while (c.p < c.end && IsDecimalDigit(*c.p)) ++c.p;
   }
   if (wholeDigits == 0 && fracDigits == 0) {
     c.p = start;

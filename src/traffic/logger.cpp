@@ -92,6 +92,88 @@ size_t PutSeconds(char* out, int64_t ms) {
   return pos + n;
 }
 
+// Right-aligns the `n` characters at `out` to `width` (no cut when longer): the FD line's columns.
+size_t AlignRight(char* out, size_t n, size_t width) {
+  if (n >= width) return n;
+  const size_t pad = width - n;
+  std::memmove(out + pad, out, n);
+  std::memset(out, ' ', pad);
+  return width;
+}
+
+// A name goes into the FD line's name column only when readers cannot take it for another column:
+// one word, not all digits (a digit word there is read as the BRS field).
+bool FitsNameColumn(std::string_view name) {
+  bool allDigits = true;
+  for (char c : name) {
+    if (c <= ' ' || c > '~') return false;
+    allDigits = allDigits && c >= '0' && c <= '9';
+  }
+  return !name.empty() && !allDigits;
+}
+
+// Flags column of the FD line: the frame is an FD frame (EDL) and its bit-rate switch and error
+// state indicator, as readers of this format expect them beside the BRS and ESI columns.
+constexpr uint32_t kAscFdFlagEdl = 0x1000;
+constexpr uint32_t kAscFdFlagBrs = 0x2000;
+constexpr uint32_t kAscFdFlagEsi = 0x4000;
+constexpr size_t kAscNameColumnWidth = 32;
+
+// "CANFD" line after the time: channel, direction, identifier, name column, BRS, ESI, DLC (hex),
+// data length, every data byte, then message duration, bit count, flags, CRC and the four bit
+// timing words (unknown here: 0). The classic line cannot carry more than 8 bytes, and other readers
+// take its length field for a DLC.
+size_t PutAscFdFields(char* line, const CanFrame& frame, char direction, std::string_view name) {
+  size_t n = 0;
+  std::memcpy(line + n, " CANFD ", 7);
+  n += 7;
+  n += AlignRight(line + n, PutDecimal(line + n, static_cast<uint64_t>(frame.bus()) + 1), 3);
+  line[n++] = ' ';
+  line[n++] = direction == 'R' ? 'R' : direction == 'T' ? 'T' : '?';
+  line[n++] = direction == 'R' || direction == 'T' ? 'x' : '?';
+  std::memcpy(line + n, "   ", 3);  // the direction column is 4 wide
+  n += 3;
+  const uint32_t identifier = frame.id & CanFrame::kIdMask;
+  size_t idLength = PutHex(line + n, identifier, frame.extended() ? 8 : 3);
+  if (frame.extended()) line[n + idLength++] = 'x';
+  n += AlignRight(line + n, idLength, 8);
+  line[n++] = ' ';
+  line[n++] = ' ';
+  const size_t nameStart = n;
+  if (FitsNameColumn(name)) {
+    const size_t length = name.size() < 40 ? name.size() : 40;
+    std::memcpy(line + n, name.data(), length);
+    n += length;
+  }
+  while (n < nameStart + kAscNameColumnWidth) line[n++] = ' ';
+  const bool brs = (frame.fdFlags & CanFrame::kBrs) != 0;
+  const bool esi = (frame.fdFlags & CanFrame::kEsi) != 0;
+  line[n++] = ' ';
+  line[n++] = brs ? '1' : '0';
+  line[n++] = ' ';
+  line[n++] = esi ? '1' : '0';
+  line[n++] = ' ';
+  const int count = frame.length < 64 ? frame.length : 64;
+  line[n++] = "0123456789abcdef"[CanLengthToDlc(count) & 0xF];
+  line[n++] = ' ';
+  n += AlignRight(line + n, PutDecimal(line + n, static_cast<uint64_t>(count)), 2);
+  for (int i = 0; i < count; ++i) {
+    line[n++] = ' ';
+    line[n++] = kHexDigits[frame.data[i] >> 4];
+    line[n++] = kHexDigits[frame.data[i] & 0xF];
+  }
+  // Message duration and bit count are not known here and are written as 0.
+  static constexpr char kDurationAndBits[] = "        0    0 ";
+  std::memcpy(line + n, kDurationAndBits, sizeof kDurationAndBits - 1);
+  n += sizeof kDurationAndBits - 1;
+  const uint32_t flags = kAscFdFlagEdl | (brs ? kAscFdFlagBrs : 0) | (esi ? kAscFdFlagEsi : 0);
+  n += AlignRight(line + n, PutHex(line + n, flags, 1), 8);
+  // CRC and the four bit-timing words, unknown as well.
+  static constexpr char kCrcAndTiming[] = "        0        0        0        0        0";
+  std::memcpy(line + n, kCrcAndTiming, sizeof kCrcAndTiming - 1);
+  n += sizeof kCrcAndTiming - 1;
+  return n;
+}
 }  // namespace
 
 LogFileFormat LogFormatForPath(std::string_view path) {
@@ -289,17 +371,24 @@ void Logger::WriteAscFrame(const CanFrame& frame, char direction) {
   const int64_t timestamp = frame.timestamp;
   if (blockBaseTime_ < 0 || timestamp + 5000 < blockBaseTime_) beginTriggerBlock(frame.timestamp);
 
-  // Longest line: 10 + 2 + 2 + 30 padding or a 15-character name, direction, "   d 255", 8 bytes.
-  char line[128];
+  // Longest line: an FD line with a 40-character name and 64 bytes, about 360 characters.
+  char line[384];
   size_t n = PutSeconds(line, timestamp - blockBaseTime_);
+  const uint32_t identifier = frame.id & CanFrame::kIdMask;
+  std::string_view name;
+  if (names_ != nullptr) name = names_->nameFor(identifier);
+  if (frame.isFd()) {
+    n += PutAscFdFields(line + n, frame, direction, name);
+    line[n++] = '\r';
+    line[n++] = '\n';
+    writeAll(line, n);
+    return;
+  }
   line[n++] = ' ';
   line[n++] = static_cast<char>('1' + frame.bus());
   line[n++] = ' ';
   line[n++] = ' ';
 
-  const uint32_t identifier = frame.id & CanFrame::kIdMask;
-  std::string_view name;
-  if (names_ != nullptr) name = names_->nameFor(identifier);
   if (!name.empty()) {
     const size_t length = name.size() < 40 ? name.size() : 40;
     std::memcpy(line + n, name.data(), length);

@@ -71,8 +71,10 @@ class Logger {
   // Appends text and "\r\n" in one write: the text format's frame and error lines.
   void WriteLogLine(std::string_view line);
   // Appends one Vector ASCII frame line; direction 'R' received, 'T' sent (anything else "??").
-  // Opens a trigger block first when none is open or the frame lies more than 5 s before the
-  // block's start. Cheap: formatted on the stack, no allocation, one write.
+  // Classic frames get the classic line (8 bytes at most); CAN FD frames the format's "CANFD" line
+  // with BRS, ESI, DLC, data length and every byte. Opens a trigger block first when none is open
+  // or the frame lies more than 5 s before the block's start. Cheap: formatted on the stack, no
+  // allocation, one write.
   void WriteAscFrame(const CanFrame& frame, char direction);
   // The paths' logging step for one frame: the text format writes the display line + "\r\n",
   // the ASCII format the frame line. Nothing when no log is open.

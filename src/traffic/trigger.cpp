@@ -1,18 +1,13 @@
 #include "traffic/trigger.h"
 
+#include "base/number_lex.h"
+
 namespace busprobe {
 
 namespace {
 
 bool IsBlank(char c) {
   return static_cast<unsigned char>(c) <= ' ';
-}
-
-int DigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return 99;
 }
 
 // Splits the pattern into fields: blank-separated words, or a parenthesised expression (which
@@ -61,27 +56,14 @@ FramePattern::Field FramePattern::ParseField(std::string_view token, int default
   bool negative = false;
   if (token[pos] == '-' || token[pos] == '+') negative = token[pos++] == '-';
   int radix = defaultRadix;
-  const std::string_view rest = token.substr(pos);
-  if (rest.substr(0, 1) == "$") {
-    radix = 16;
-    pos += 1;
-  } else if (rest.substr(0, 2) == "0x") {
-    radix = 16;
-    pos += 2;
-  } else if (rest.substr(0, 1) == "#") {
-    radix = 10;
-    pos += 1;
-  } else if (rest.substr(0, 1) == "%") {
-    radix = 2;
-    pos += 1;
-  }
+  pos += ScriptRadixPrefix(token.substr(pos), radix);
   if (pos >= token.size()) return field;  // a prefix without digits
-  uint32_t value = 0;
-  for (; pos < token.size(); ++pos) {
-    const int digit = DigitValue(token[pos]);
-    if (digit >= radix) return field;
-    value = value * static_cast<uint32_t>(radix) + static_cast<uint32_t>(digit);  // wraps like the language
-  }
+  const char* p = token.data() + pos;
+  const char* const end = token.data() + token.size();
+  uint64_t digits = 0;
+  ScanDigits(p, end, radix, kAnyDigitCount, digits);
+  if (p != end) return field;
+  const uint32_t value = static_cast<uint32_t>(digits);  // wraps like the language
   field.kind = Kind::kNumber;
   field.value = negative ? 0u - value : value;
   return field;

@@ -220,6 +220,36 @@ TEST_F(PlayerTest, ChannelsMapToBusesAndUnlistedChannelsAreSkippedNotRetried) {
   EXPECT_EQ(player.statistics().unmappedFrames, 0u);
 }
 
+TEST_F(PlayerTest, CanFdLinesAreSentWholeOnTheirBus) {
+  std::string bytes;
+  char byte[4];
+  for (int i = 0; i < 64; ++i) {
+    std::snprintf(byte, sizeof byte, " %02X", 0xC0 ^ i);
+    bytes += byte;
+  }
+  const std::string path = Write(
+      "date Mon Dec 07 23:51:00 2026\nbase hex  timestamps absolute\nBegin Triggerblock\n"
+      "0.000 CANFD   2 Rx        1AB                                   1 0 f 64" +
+      bytes +
+      "        0    0     3000        0        0        0        0        0\n"
+      "0.010 CANFD   1 Tx   00000456x  Name 0 1 2 2 aa bb\n"
+      "0.020 1  100             Rx   d 1 11\n");
+  Open(path);
+  Tick(6);
+  ASSERT_EQ(sent.size(), 3u);
+  const CanFrame& fd = sent[0].frame;
+  EXPECT_EQ(fd.id, 0x1ABu | (1u << CanFrame::kBusShift));
+  EXPECT_EQ(fd.fdFlags, CanFrame::kFdf | CanFrame::kBrs);
+  ASSERT_EQ(fd.length, 64);
+  for (int i = 0; i < 64; ++i) EXPECT_EQ(fd.data[i], 0xC0 ^ i) << i;
+  EXPECT_EQ(sent[1].frame.id, 0x456u | CanFrame::kExtended);
+  EXPECT_EQ(sent[1].frame.fdFlags, CanFrame::kFdf | CanFrame::kEsi);
+  EXPECT_EQ(sent[1].frame.length, 2);
+  EXPECT_EQ(sent[1].frame.data[1], 0xBB);
+  EXPECT_EQ(sent[2].frame.fdFlags, 0);
+  EXPECT_EQ(SentAfterFirst(), (std::vector<double>{0.0, 10.0, 20.0}));
+}
+
 TEST_F(PlayerTest, PcanExplorerFramesGoToTheFirstBusWhateverTheLists) {
   ASSERT_TRUE(player.OpenPlayerFile(Write(";\n1) 0 Rx 123 1 AA\n")));
   PlayerOptions o;
@@ -339,10 +369,11 @@ TEST(PlayerReadsLogger, AsciiLogOfTheLoggerComesBackFrameForFrame) {
   table[0] = {"EngineSpeed", 0x0CF00400};
   CanNameTable names(table);
   std::vector<CanFrame> frames;
-  auto add = [&](uint32_t id, uint32_t ms, int length, int bus) {
+  auto add = [&](uint32_t id, uint32_t ms, int length, int bus, uint8_t fdFlags = 0) {
     CanFrame f;
     f.id = id;
     f.timestamp = ms;
+    f.fdFlags = fdFlags;
     f.length = static_cast<uint8_t>(length);
     for (int i = 0; i < length; ++i) f.data[i] = static_cast<uint8_t>(0xA0 + i + ms);
     f.setBus(bus);
@@ -352,6 +383,8 @@ TEST(PlayerReadsLogger, AsciiLogOfTheLoggerComesBackFrameForFrame) {
   add(0x7FF, 100250, 8, 1);
   add(0x0CF00400 | CanFrame::kExtended, 101000, 8, 0);  // written by its name
   add(0x100 | CanFrame::kExtended, 101500, 0, 1);
+  add(0x0CF00400 | CanFrame::kExtended, 101600, 64, 1, CanFrame::kFdf | CanFrame::kBrs);  // FD, named
+  add(0x321, 101700, 12, 0, CanFrame::kFdf | CanFrame::kEsi);
   add(0x5, 90000, 1, 0);  // more than 5 s back: a new trigger block
   {
     Logger logger;
@@ -362,13 +395,14 @@ TEST(PlayerReadsLogger, AsciiLogOfTheLoggerComesBackFrameForFrame) {
   }
   LogReader reader([&](std::string_view n) { return names.idForName(n); });
   ASSERT_TRUE(reader.open(path));
-  const double expectedTime[] = {0.0, 0.25, 1.0, 1.5, 0.0};
+  const double expectedTime[] = {0.0, 0.25, 1.0, 1.5, 1.6, 1.7, 0.0};
   LogFrame got;
   for (size_t i = 0; i < frames.size(); ++i) {
     ASSERT_TRUE(reader.next(got)) << i;
     EXPECT_EQ(got.frame.id, frames[i].id & ~CanFrame::kBusMask) << i;
     EXPECT_EQ(got.channel, frames[i].bus() + 1) << i;
     EXPECT_EQ(got.frame.length, frames[i].length) << i;
+    EXPECT_EQ(got.frame.fdFlags, frames[i].fdFlags) << i;
     EXPECT_EQ(std::memcmp(got.frame.data, frames[i].data, frames[i].length), 0) << i;
     EXPECT_DOUBLE_EQ(got.time, expectedTime[i]) << i;
   }

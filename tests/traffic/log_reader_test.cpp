@@ -219,7 +219,6 @@ TEST(VectorLine, SkipsLinesThatAreNoClassicFrame) {
       "1.0 1  Statistic: D 0 R 0 XD 0 XR 0 E 0 O 0 B 0.00%",
       "0.0 1 Start of measurement",
       "1.0 CAN 1 Status:chip status error active",
-      "30.0 CANFD   1 Rx        300   1 0 8  8 11 c2 03 04 05 06 07 08",
       "2.51 2 100 Tx r 9",  // a remote request asks for at most 8 bytes
       "2.51 2 100 Tx rr",
       "1.0 1 123 Rx d 9 1 2 3 4 5 6 7 8 9",  // more than 8 bytes
@@ -235,6 +234,107 @@ TEST(VectorLine, SkipsLinesThatAreNoClassicFrame) {
       "",
   };
   for (const char* line : lines) EXPECT_EQ(Vector(line).result, LineResult::kSkip) << line;
+}
+
+// " 0 1 2 ..." : `count` data byte words counting up from `first`, in hex or decimal.
+std::string ByteWords(int count, int first = 0, bool decimal = false) {
+  std::string words;
+  char word[8];
+  for (int i = 0; i < count; ++i) {
+    std::snprintf(word, sizeof word, decimal ? " %d" : " %02x", (first + i) & 0xFF);
+    words += word;
+  }
+  return words;
+}
+
+TEST(VectorLine, CanFdLinesWithAndWithoutNameColumnAndTrailer) {
+  // As our logger writes it: empty name column, full trailer.
+  Parsed p = Vector("     1.250 CANFD   2 Tx        7FF                                   1 0 f 64" +
+                    ByteWords(64) + "        0    0     3000        0        0        0        0        0");
+  ASSERT_EQ(p.result, LineResult::kFrame);
+  EXPECT_DOUBLE_EQ(p.frame.time, 1.25);
+  EXPECT_EQ(p.frame.frame.timestamp, 1250u);
+  EXPECT_EQ(p.frame.channel, 2);
+  EXPECT_EQ(p.frame.frame.id, 0x7FFu);
+  EXPECT_EQ(p.frame.frame.fdFlags, CanFrame::kFdf | CanFrame::kBrs);
+  EXPECT_EQ(p.frame.frame.rtr, 0);
+  ASSERT_EQ(p.frame.frame.length, 64);
+  for (int i = 0; i < 64; ++i) EXPECT_EQ(p.frame.frame.data[i], i) << i;
+
+  // A name column, lower-case hex, an extended mark, ESI; no trailer at all.
+  p = Vector("30.005071 CANFD   3 Rx   1C4D80a7x  Generic_Name_12    0 1 9 12" + ByteWords(12, 1));
+  ASSERT_EQ(p.result, LineResult::kFrame);
+  EXPECT_EQ(p.frame.frame.id, 0x1C4D80A7u | CanFrame::kExtended);
+  EXPECT_EQ(p.frame.frame.fdFlags, CanFrame::kFdf | CanFrame::kEsi);
+  EXPECT_EQ(Bytes(p.frame.frame), "0102030405060708090A0B0C");
+
+  // A data length between the FD sizes is padded up to the next one; an empty FD frame stays one.
+  p = Vector("1.0 CANFD 1 Rx 123 0 0 a 10" + ByteWords(10, 1));
+  ASSERT_EQ(p.result, LineResult::kFrame);
+  EXPECT_EQ(Bytes(p.frame.frame), "0102030405060708090A0000");
+  p = Vector("1.0 CANFD 1 Rx 123 0 0 0 0");
+  ASSERT_EQ(p.result, LineResult::kFrame);
+  EXPECT_EQ(p.frame.frame.length, 0);
+  EXPECT_EQ(p.frame.frame.fdFlags, CanFrame::kFdf);
+  EXPECT_EQ(p.frame.frame.rtr, 0);
+
+  // Decimal files: identifier, DLC and bytes in decimal.
+  p = Vector("1.0 CANFD 1 Rx 300 1 1 12 24" + ByteWords(24, 200, true), 10);
+  ASSERT_EQ(p.result, LineResult::kFrame);
+  EXPECT_EQ(p.frame.frame.id, 300u);
+  ASSERT_EQ(p.frame.frame.length, 24);
+  EXPECT_EQ(p.frame.frame.data[23], (200 + 23) & 0xFF);
+}
+
+TEST(VectorLine, CanFdLineFlagsWithoutEdlHoldAClassicFrame) {
+  // Flags 0x200050: remote request, no EDL; the DLC is the requested length.
+  Parsed p = Vector(
+      "30.300981 CANFD   3 Tx     50005x                                0 0 5 0 140000 73 200050 7a60 "
+      "46500250 460a0250 20011736 20010205");
+  ASSERT_EQ(p.result, LineResult::kFrame);
+  EXPECT_EQ(p.frame.frame.id, 0x50005u | CanFrame::kExtended);
+  EXPECT_EQ(p.frame.frame.rtr, 1);
+  EXPECT_EQ(p.frame.frame.length, 5);
+  EXPECT_EQ(p.frame.frame.fdFlags, 0);
+  // A classic data frame on an FD channel.
+  p = Vector("1.0 CANFD 1 Rx 123 0 0 3 3 aa bb cc 0 0 0 0 0 0 0 0");
+  ASSERT_EQ(p.result, LineResult::kFrame);
+  EXPECT_EQ(p.frame.frame.fdFlags, 0);
+  EXPECT_EQ(Bytes(p.frame.frame), "AABBCC");
+  // More than 8 bytes can only be FD, whatever the flags word says.
+  p = Vector("1.0 CANFD 1 Rx 123 0 0 f 64" + ByteWords(64) + " 1331984 11 0 46500250");
+  ASSERT_EQ(p.result, LineResult::kFrame);
+  EXPECT_EQ(p.frame.frame.fdFlags, CanFrame::kFdf);
+  EXPECT_EQ(p.frame.frame.length, 64);
+}
+
+TEST(VectorLine, SkipsCanFdLinesThatAreNoFrame) {
+  const char* lines[] = {
+      "30.806898 CANFD   5 Tx ErrorFrame Not Acknowledge error, dominant error flag fffe c7 31ca",
+      "1.0 CANFD 0 Rx 123 0 0 1 1 00",        // channel 0
+      "1.0 CANFD 17 Rx 123 0 0 1 1 00",       // channel above 16
+      "1.0 CANFD 1 Xx 123 0 0 1 1 00",        // no direction
+      "1.0 CANFD 1 Rx 123 2 0 1 1 00",        // BRS is 0 or 1
+      "1.0 CANFD 1 Rx 123 0 0 10 1 00",       // DLC above f
+      "1.0 CANFD 1 Rx 123 0 0 f 65 00",       // more than 64 bytes
+      "1.0 CANFD 1 Rx 123 0 0 2 2 00",        // a byte missing
+      "1.0 CANFD 1 Rx 123 0 0 1 1 100",       // byte above FF
+      "1.0 CANFD 1 Rx 20000000x 0 0 1 1 00",  // beyond 29 bits
+      "1.0 CANFD 1 Rx 123 0 0",               // no lengths
+      "1.0 CANFDX 1 Rx 123 0 0 1 1 00",
+      "1.0 CANFD",
+  };
+  for (const char* line : lines) EXPECT_EQ(Vector(line).result, LineResult::kSkip) << line;
+  // The identifier of an FD line is a number; a word there is no symbol to look up.
+  int asked = 0;
+  EXPECT_EQ(Vector("1.0 CANFD 1 Rx Engine 0 0 1 1 00", 16,
+                   [&](std::string_view) {
+                     ++asked;
+                     return 5;
+                   })
+                .result,
+            LineResult::kSkip);
+  EXPECT_EQ(asked, 0);
 }
 
 TEST(VectorLine, SymbolicIdentifiers) {

@@ -17,7 +17,8 @@ struct Known {
   double time;
   int channel;
   uint32_t id;  // with the extended flag
-  const char* bytes;
+  std::string bytes;
+  uint8_t fdFlags = 0;
 };
 
 struct LogFile {
@@ -33,6 +34,10 @@ struct LogFile {
 };
 
 constexpr uint32_t X = CanFrame::kExtended;
+constexpr uint8_t kFd = CanFrame::kFdf, kBrs = CanFrame::kBrs, kEsi = CanFrame::kEsi;
+// The 64-byte rows of these samples are one trailer word short: their 64th byte word is "64" (any
+// reader that goes by the data length takes it as a byte).
+const std::string kZerosThen64 = std::string(118, '0') + "64";
 
 const std::vector<LogFile>& Files() {
   static const std::vector<LogFile> files = {
@@ -49,23 +54,38 @@ const std::vector<LogFile>& Files() {
        3,
        0,
        {{0, 13.258199, 1, 0x180, "6A00000000000000"}, {2, 13.258907, 1, 0xF4, "8A1A0DF213000007"}}},
-      // Status, statistic, error and CAN FD rows are skipped; J1939TP is an unknown name; the three
-      // remote requests are read.
+      // Status, statistic and error rows (the CAN FD one too) are skipped; J1939TP is an unknown
+      // name; the three remote requests are read, and the CAN FD rows: one of them a classic remote
+      // request by its flags.
       {"asc/python-can_logfile.asc",
        LogForm::kVector,
-       13,
+       16,
        2,
        {{0, 2.510001, 2, 0x100, ""},
         {3, 3.098426, 1, X | 0x18EBFF00, "01A00FA6603BD140"},
         {7, 17.876708, 1, 0x6F9, "050C000000000000"},
-        {12, 20.248887, 2, X | 0x18EBFF00, "04004BFFFFFFFFFF"}}},
+        {12, 20.248887, 2, X | 0x18EBFF00, "04004BFFFFFFFFFF"},
+        {13, 30.005071, 2, 0x300, "0102030405060708", kFd | kBrs},
+        {14, 30.300981, 3, X | 0x50005, ""},
+        {15, 30.506898, 4, 0x4EE, "01020304" + kZerosThen64, kFd}}},
       {"asc/python-can_test_CanMessage.asc",
        LogForm::kVector,
        2,
        0,
        {{0, 2.501, 2, 0xC8, "0908070605040302"}, {1, 17.876708, 1, 0x6F9, "050C000000000000"}}},
-      {"asc/python-can_test_CanFdMessage.asc", LogForm::kVector, 0, 0, {}},
-      {"asc/python-can_test_CanFdMessage64.asc", LogForm::kVector, 0, 0, {}},
+      {"asc/python-can_test_CanFdMessage.asc",
+       LogForm::kVector,
+       3,
+       0,
+       {{0, 30.005021, 1, 0x300, "11C2030405060708", kFd | kBrs},
+        {1, 30.005041, 2, X | 0x1C4D80A7, "12C2030405060708", kFd | kEsi},
+        {2, 30.005071, 3, 0x30A, "0102030405060708", kFd | kBrs | kEsi}}},
+      {"asc/python-can_test_CanFdMessage64.asc",
+       LogForm::kVector,
+       2,
+       0,
+       {{0, 30.506898, 4, 0x4EE, "A1020304" + kZerosThen64, kFd | kEsi},
+        {1, 31.506898, 4, X | 0x1C4D80A7, "B1020304" + kZerosThen64, kFd | kBrs}}},
       {"asc/python-can_test_CanRemoteMessage.asc",
        LogForm::kVector,
        3,
@@ -177,6 +197,7 @@ TEST_P(RealLog, ReadsEveryFrame) {
     EXPECT_EQ(got.channel, k.channel) << k.index;
     EXPECT_EQ(got.frame.id, k.id) << k.index;
     EXPECT_EQ(Bytes(got.frame), k.bytes) << k.index;
+    EXPECT_EQ(got.frame.fdFlags, k.fdFlags) << k.index;
   }
 }
 

@@ -54,6 +54,17 @@ CanFrame Frame(uint32_t id, uint32_t timestamp, std::initializer_list<uint8_t> b
   return f;
 }
 
+// " 00 01 .. 3F": the bytes of a 64-byte frame filled with its byte positions.
+std::string Hex64() {
+  std::string text;
+  char pair[4];
+  for (int i = 0; i < 64; ++i) {
+    std::snprintf(pair, sizeof pair, "%02X", i);
+    text += (i ? " " : "") + std::string(pair);
+  }
+  return text;
+}
+
 constexpr const char* kAscHeader =
     "date Mon Dec 07 23:51:00 2026\r\nbase hex  timestamps absolute\r\ninternal events logged\r\n";
 constexpr const char* kBlockBegin = "Begin Triggerblock Mon Dec 07 23:51:00 2026\r\n";
@@ -134,8 +145,44 @@ TEST_F(LoggerTest, AsciiFrameLineFields) {
             std::string(kBlockBegin) +
                 "     0.000 2  01ABCDEFx       Tx   d 1 AB\r\n"
                 "     0.001 1  EngineData      Rx   d 0\r\n"
-                "    12.345 4  7FF             ??   d 64 00 01 02 03 04 05 06 07\r\n"
+                "    12.345 CANFD   4 ??        7FF                                   0 0 f 64 " +
+                Hex64() +
+                "        0    0     1000        0        0        0        0        0\r\n"
                 "     0.020 1  100             Rx   r 2\r\n");
+}
+
+// FD frames keep every byte, BRS and ESI, and their name in a column of its own; the identifier
+// stays a number there.
+TEST_F(LoggerTest, AsciiFdLineColumns) {
+  CanNameTable::Entries entries;
+  CanNameTable names(entries);
+  entries[0] = {"Motor", 0x0CF00400};
+  entries[1] = {"1234", 0x456};  // all digits: readers would take it for the BRS column
+  logger.setNameTable(&names);
+  const std::string path = dir.file("fd.asc");
+  ASSERT_TRUE(logger.OpenLogFile(path));
+  const size_t start = ReadFile(path).size();
+
+  CanFrame named = Frame(CanFrame::kExtended | 0x0CF00400, 5000,
+                         {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C});
+  named.fdFlags = CanFrame::kFdf | CanFrame::kBrs;
+  logger.WriteAscFrame(named, 'T');
+  CanFrame digits = Frame(0x456 | (1u << 30), 5001, {});
+  digits.fdFlags = CanFrame::kFdf | CanFrame::kEsi;
+  logger.WriteAscFrame(digits, 'R');
+  CanFrame classic = Frame(0x456, 5002, {0xEE});  // not FD: the classic line, name and all
+  logger.WriteAscFrame(classic, 'R');
+
+  const std::string blank32(32, ' ');
+  EXPECT_EQ(
+      ReadFile(path).substr(start),
+      std::string(kBlockBegin) + "     0.000 CANFD   1 Tx   0CF00400x  Motor" + std::string(27, ' ') +
+          " 1 0 9 12 01 02 03 04 05 06 07 08 09 0A 0B 0C        0    0     3000        0        0        0"
+          "        0        0\r\n"
+          "     0.001 CANFD   2 Rx        456  " +
+          blank32 +
+          " 0 1 0  0        0    0     5000        0        0        0        0        0\r\n"
+          "     0.002 1  1234            Rx   d 1 EE\r\n");
 }
 
 TEST_F(LoggerTest, BlockRestartsOnlyWhenTimeGoesBackMoreThanFiveSeconds) {
