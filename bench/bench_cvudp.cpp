@@ -217,6 +217,30 @@ void BM_CvUdpReassemble(benchmark::State& state) {
 }
 BENCHMARK(BM_CvUdpReassemble);
 
+// What a server sends: one 80-byte frame packet per datagram, 832 datagrams per iteration. Arg 1:
+// strangers have left unfinished packets behind (a full table), which every datagram is looked up in.
+void BM_CvUdpReassembleWholeDatagrams(benchmark::State& state) {
+  uint8_t packet[80];
+  const uint8_t data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  busprobe::CvUdpBuildFrame(0x123, busprobe::kCvUdpInfoRxReport | 8, 0, data, packet);
+  uint64_t packets = 0;
+  busprobe::CvUdpReassembler r([&](uint8_t, const uint8_t*, int) { ++packets; });
+  const uint64_t client = busprobe::CvUdpSourceKey(0x7F000001, 40000);
+  if (state.range(0)) {
+    for (int i = 0; i < busprobe::CvUdpReassembler::kMaxPartialSources; ++i)
+      r.feed(busprobe::CvUdpSourceKey(0x0A000001u + static_cast<uint32_t>(i), 1), packet, 40);
+  }
+  constexpr int kDatagrams = 64 * 13;
+  for (auto _ : state) {
+    for (int i = 0; i < kDatagrams; ++i) r.feed(client, packet, sizeof packet);
+  }
+  benchmark::DoNotOptimize(packets);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kDatagrams * 80);
+  state.counters["frames_per_s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * kDatagrams, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_CvUdpReassembleWholeDatagrams)->Arg(0)->Arg(1);
+
 }  // namespace
 
 BENCHMARK_MAIN();

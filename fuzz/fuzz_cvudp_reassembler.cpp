@@ -1,14 +1,17 @@
-// CAN-via-UDP input path under arbitrary bytes in arbitrary datagram splits.
+// CAN-via-UDP input path under arbitrary bytes in arbitrary datagrams from several senders.
 //
 // 1. The reassembler alone: it must never fault, must dispatch only COMMAND and CAN_MSG packets of
-//    1..1024 bytes, and must produce the same packets however the stream is cut into datagrams.
-// 2. The same chunks through the command and frame handlers of a server and a client endpoint:
+//    1..1024 bytes, must keep the senders apart (each sender's packets are the same whether the
+//    others' datagrams come in between or not), must read a datagram that is whole packets by itself
+//    as exactly those packets whatever its sender sent before, and must keep its table bounded.
+// 2. The same datagrams through the command and frame handlers of a server and a client endpoint:
 //    frames that come out (ring or relay) must be sane records.
 //
 // The endpoints are bound to 127.0.0.1, so the kernel refuses to send anything off this host even
 // when a forged CONNECT names another address; a mirror reassembler skips such inputs anyway.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -76,48 +79,96 @@ Rig& TheRig() {
   return *rig;
 }
 
+struct Datagram {
+  uint64_t source;
+  size_t at, length;
+};
+
+// Which sender each dispatched packet came from.
+struct Tagged {
+  uint64_t source;
+  Seen packet;
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider fdp(data, size);
-  std::vector<size_t> cuts;
-  const size_t nCuts = fdp.ConsumeIntegralInRange<size_t>(0, 12);
-  for (size_t i = 0; i < nCuts; ++i) cuts.push_back(fdp.ConsumeIntegralInRange<size_t>(0, 2100));
+  // Up to 24 senders, more than the reassembler keeps unfinished packets for.
+  const uint64_t senders = fdp.ConsumeIntegralInRange<uint64_t>(1, 24);
+  std::vector<std::pair<uint64_t, size_t>> cuts;
+  const size_t nCuts = fdp.ConsumeIntegralInRange<size_t>(0, 40);
+  for (size_t i = 0; i < nCuts; ++i) {
+    const uint64_t source = fdp.ConsumeIntegralInRange<uint64_t>(0, senders - 1);
+    cuts.emplace_back(source, fdp.ConsumeIntegralInRange<size_t>(0, 2100));
+  }
   const std::vector<uint8_t> stream = fdp.ConsumeRemainingBytes<uint8_t>();
 
-  // Chunks: the cut sizes in turn, the rest as one last datagram.
-  std::vector<std::pair<size_t, size_t>> chunks;
+  // Datagrams: the cut sizes in turn, the rest as one last datagram of sender 0.
+  std::vector<Datagram> datagrams;
   size_t pos = 0;
-  for (size_t c : cuts) {
+  for (const auto& [source, c] : cuts) {
     if (pos >= stream.size()) break;
     const size_t n = std::min(c, stream.size() - pos);
-    chunks.emplace_back(pos, n);
+    datagrams.push_back(
+        {busprobe::CvUdpSourceKey(0x7F000001, static_cast<uint16_t>(40000 + source)), pos, n});
     pos += n;
   }
-  if (pos < stream.size()) chunks.emplace_back(pos, stream.size() - pos);
+  if (pos < stream.size())
+    datagrams.push_back({busprobe::CvUdpSourceKey(0x7F000001, 40000), pos, stream.size() - pos});
 
-  // 1. Split invariance of the reassembler.
-  std::vector<Seen> whole, split;
-  busprobe::CvUdpReassembler a([&](uint8_t t, const uint8_t* p, int n) {
+  // 1a. All senders through one reassembler, checking each datagram that is whole packets by itself.
+  std::vector<Tagged> mixed;
+  uint64_t current = 0;
+  busprobe::CvUdpReassembler all([&](uint8_t t, const uint8_t* p, int n) {
     CheckPacket(t, p, n);
-    whole.push_back({t, std::vector<uint8_t>(p, p + n)});
+    mixed.push_back({current, {t, std::vector<uint8_t>(p, p + n)}});
   });
-  busprobe::CvUdpReassembler b([&](uint8_t t, const uint8_t* p, int n) {
-    CheckPacket(t, p, n);
-    split.push_back({t, std::vector<uint8_t>(p, p + n)});
-  });
-  a.feed(stream.data(), stream.size());
-  for (const auto& [at, n] : chunks) b.feed(stream.data() + at, n);
-  if (!(whole == split) || a.discardedHeaders() != b.discardedHeaders()) std::abort();
-  b.feed(nullptr, 5);  // must be harmless
+  for (const Datagram& d : datagrams) {
+    std::vector<Seen> alone;
+    busprobe::CvUdpReassembler fresh([&](uint8_t t, const uint8_t* p, int n) {
+      alone.push_back({t, std::vector<uint8_t>(p, p + n)});
+    });
+    fresh.feed(stream.data() + d.at, d.length);
+    const bool whole = fresh.pendingSources() == 0 && fresh.discardedHeaders() == 0;
+    const size_t before = mixed.size();
+    current = d.source;
+    all.feed(d.source, stream.data() + d.at, d.length);
+    if (all.pendingSources() > busprobe::CvUdpReassembler::kMaxPartialSources) std::abort();
+    if (whole) {
+      if (mixed.size() - before != alone.size()) std::abort();
+      for (size_t i = 0; i < alone.size(); ++i)
+        if (!(mixed[before + i].packet == alone[i])) std::abort();
+    }
+  }
+  all.feed(0, nullptr, 5);  // must be harmless
+
+  // 1b. Each sender on its own gives the same packets, as long as none was pushed out of the table.
+  if (all.evictedPartials() == 0) {
+    std::vector<uint64_t> sources;
+    for (const Datagram& d : datagrams)
+      if (std::find(sources.begin(), sources.end(), d.source) == sources.end()) sources.push_back(d.source);
+    for (uint64_t source : sources) {
+      std::vector<Seen> own;
+      busprobe::CvUdpReassembler one([&](uint8_t t, const uint8_t* p, int n) {
+        own.push_back({t, std::vector<uint8_t>(p, p + n)});
+      });
+      for (const Datagram& d : datagrams)
+        if (d.source == source) one.feed(source, stream.data() + d.at, d.length);
+      std::vector<Seen> fromMixed;
+      for (const Tagged& t : mixed)
+        if (t.source == source) fromMixed.push_back(t.packet);
+      if (!(own == fromMixed)) std::abort();
+    }
+  }
 
   // 2. Through the endpoints' handlers.
   Rig& rig = TheRig();
-  for (const auto& [at, n] : chunks) rig.mirror.feed(stream.data() + at, n);
+  for (const Datagram& d : datagrams) rig.mirror.feed(d.source, stream.data() + d.at, d.length);
   if (!rig.foreignConnect) {
-    for (const auto& [at, n] : chunks) {
-      rig.server->handleDatagram(stream.data() + at, n);
-      rig.client->handleDatagram(stream.data() + at, n);
+    for (const Datagram& d : datagrams) {
+      rig.server->handleDatagram(stream.data() + d.at, d.length, d.source);
+      rig.client->handleDatagram(stream.data() + d.at, d.length, d.source);
     }
   } else {
     // Keep the endpoints' streams aligned with the mirror without acting on them.

@@ -64,6 +64,7 @@ Application::Application(UserInterface& ui, Clock& clock, AppOptions options)
       runLoop_(clock),
       canNames_(settings_.canMessages) {
   messages_.setTranslator(&translator_);
+  ucan_->setTranslator(&translator_);
   ui_.setTranslator(&translator_);
   messages_.setSecondsSource([this] { return ucan_->clockSeconds(); });
   if (options_.virtualBus) ucan_->setVirtualBus(options_.virtualBus);

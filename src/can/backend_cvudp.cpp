@@ -1,7 +1,7 @@
 // Interface type 1: a remote bus through a CAN-via-UDP server. The endpoint itself is opened by
 // UCAN_Init (a server endpoint can run beside any type); this back-end only uses it as the bus.
 #include "can/can_backend.h"
-#include "can/ucan.h"
+#include "can/cvudp.h"
 
 namespace busprobe {
 
@@ -9,11 +9,11 @@ namespace {
 
 class CvUdpBackend final : public CanBackend {
  public:
-  explicit CvUdpBackend(Ucan& ucan) : CanBackend(ucan, kIntfCvUdp) {}
+  explicit CvUdpBackend(CanBackendHost& host) : CanBackend(host, kIntfCvUdp) {}
 
   int open() override {
-    if (ucan_.cvudpEndpoint()) return 1;
-    ucan_.setError("UCAN_Init: Failed to init CAN-via-UDP !");
+    if (host_.cvudpEndpoint()) return 1;
+    host_.setError("UCAN_Init: Failed to init CAN-via-UDP !");
     return 0;
   }
 
@@ -31,7 +31,7 @@ class CvUdpBackend final : public CanBackend {
   }
 
   int isChannelOpen(int) override {
-    CvUdpEndpoint* ep = ucan_.cvudpEndpoint();
+    CvUdpEndpoint* ep = host_.cvudpEndpoint();
     return ep && ep->connected() ? 1 : 0;
   }
 
@@ -41,29 +41,27 @@ class CvUdpBackend final : public CanBackend {
   // The link has one receive ring for everything the server relays (bus index 2 or 3), so a
   // single-bus request is served from it as well.
   int receive(int, CanFrame& out) override {
-    CvUdpEndpoint* ep = ucan_.cvudpEndpoint();
+    CvUdpEndpoint* ep = host_.cvudpEndpoint();
     return ep && ep->popFrame(out) ? 1 : 0;
   }
 
   int txBusy(int) override { return 0; }
 
   int transmit(int, CanFrame& frame) override {
-    CvUdpEndpoint* ep = ucan_.cvudpEndpoint();
+    CvUdpEndpoint* ep = host_.cvudpEndpoint();
     if (!ep) {
-      ucan_.setError("UCAN_Transmit: CAN-via-UDP not initialized !");
+      host_.setError("UCAN_Transmit: CAN-via-UDP not initialized !");
       return 0;
     }
     if (!ep->sendFrame(frame, true)) {
-      ucan_.setError("UCAN_Transmit: CAN-via-UDP send failed !");
+      host_.setError("UCAN_Transmit: CAN-via-UDP send failed !");
       return 0;
     }
     return 1;
   }
 
-  int channelCount() const override { return 2; }
-
   bool referenceTimeMs(double& out) override {
-    CvUdpEndpoint* ep = ucan_.cvudpEndpoint();
+    CvUdpEndpoint* ep = host_.cvudpEndpoint();
     if (!ep) return false;
     out = ep->peerTimeMs();
     return true;
@@ -71,14 +69,14 @@ class CvUdpBackend final : public CanBackend {
 
  private:
   int sendBitRate(const char* operation, int bus, int baudKbit) {
-    CvUdpEndpoint* ep = ucan_.cvudpEndpoint();
+    CvUdpEndpoint* ep = host_.cvudpEndpoint();
     if (!ep) {
-      ucan_.setError("%s: CAN-via-UDP not initialized !", operation);
+      host_.setError("%s: CAN-via-UDP not initialized !", operation);
       return 0;
     }
     // The protocol numbers a client's channels from 2.
     if (!ep->sendBitRate(bus + 2, baudKbit)) {
-      ucan_.setError("%s: CAN-via-UDP send failed !", operation);
+      host_.setError("%s: CAN-via-UDP send failed !", operation);
       return 0;
     }
     return 1;
@@ -87,8 +85,8 @@ class CvUdpBackend final : public CanBackend {
 
 }  // namespace
 
-std::unique_ptr<CanBackend> MakeCvUdpBackend(Ucan& ucan) {
-  return std::make_unique<CvUdpBackend>(ucan);
+std::unique_ptr<CanBackend> MakeCvUdpBackend(CanBackendHost& host) {
+  return std::make_unique<CvUdpBackend>(host);
 }
 
 }  // namespace busprobe

@@ -23,7 +23,7 @@
 
 #include "can/can_backend.h"
 #include "can/socketcan_convert.h"
-#include "can/ucan.h"
+#include "can/ucan.h"  // the status bits
 
 namespace busprobe {
 
@@ -184,7 +184,7 @@ std::string SystemText(int err) {
 
 class SocketCanBackend final : public CanBackend {
  public:
-  explicit SocketCanBackend(Ucan& ucan) : CanBackend(ucan, kIntfSocketCan) {}
+  explicit SocketCanBackend(CanBackendHost& host) : CanBackend(host, kIntfSocketCan) {}
   ~SocketCanBackend() override { close(); }
 
   int open() override { return 1; }
@@ -198,16 +198,16 @@ class SocketCanBackend final : public CanBackend {
     closeChannel(c);
     c.name = interfaceName(bus);
     if (c.name.empty()) {
-      ucan_.setError("UCAN_InitCtrl: No SocketCAN interface configured for CAN%d !", bus + 1);
+      host_.setError("UCAN_InitCtrl: No SocketCAN interface configured for CAN%d !", bus + 1);
       return 0;
     }
     if (c.name.size() >= IFNAMSIZ) {
-      ucan_.setError("UCAN_InitCtrl: SocketCAN interface name \"%s\" is too long !", c.name.c_str());
+      host_.setError("UCAN_InitCtrl: SocketCAN interface name \"%s\" is too long !", c.name.c_str());
       return 0;
     }
     const unsigned index = if_nametoindex(c.name.c_str());
     if (index == 0) {
-      ucan_.setError("UCAN_InitCtrl: SocketCAN interface \"%s\" not found (%s) !", c.name.c_str(),
+      host_.setError("UCAN_InitCtrl: SocketCAN interface \"%s\" not found (%s) !", c.name.c_str(),
                      SystemText(errno).c_str());
       return 0;
     }
@@ -215,7 +215,7 @@ class SocketCanBackend final : public CanBackend {
 
     const int fd = socket(PF_CAN, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, CAN_RAW);
     if (fd < 0) {
-      ucan_.setError("UCAN_InitCtrl: No SocketCAN support in this system (%s) !", SystemText(errno).c_str());
+      host_.setError("UCAN_InitCtrl: No SocketCAN support in this system (%s) !", SystemText(errno).c_str());
       return 0;
     }
     const int on = 1;
@@ -232,7 +232,7 @@ class SocketCanBackend final : public CanBackend {
     if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
       const int err = errno;
       ::close(fd);
-      ucan_.setError("UCAN_InitCtrl: Bind to SocketCAN interface \"%s\" failed (%s) !", c.name.c_str(),
+      host_.setError("UCAN_InitCtrl: Bind to SocketCAN interface \"%s\" failed (%s) !", c.name.c_str(),
                      SystemText(err).c_str());
       return 0;
     }
@@ -249,7 +249,7 @@ class SocketCanBackend final : public CanBackend {
     const unsigned index = name.empty() ? 0 : if_nametoindex(name.c_str());
     uint32_t bitrate = 0, dataBitrate = 0;
     if (index == 0 || !queryBitrates(index, bitrate, dataBitrate) || bitrate == 0) {
-      ucan_.setError("UCAN_GetBaudrate: not supported !");
+      host_.setError("UCAN_GetBaudrate: not supported !");
       return 0;
     }
     *baudKbit = static_cast<int>(bitrate / 1000);
@@ -269,7 +269,7 @@ class SocketCanBackend final : public CanBackend {
   int setRcvId(int bus, uint32_t id, uint32_t mask) override {
     Channel& c = channel_[bus];
     if (c.fd < 0) {
-      ucan_.setError("UCAN_SetRcvID: SocketCAN interface of CAN%d not open !", bus + 1);
+      host_.setError("UCAN_SetRcvID: SocketCAN interface of CAN%d not open !", bus + 1);
       return 0;
     }
     // Without the flag bits in the mask the kernel matches standard and extended frames alike.
@@ -277,7 +277,7 @@ class SocketCanBackend final : public CanBackend {
     filter.can_id = id & CAN_EFF_MASK;
     filter.can_mask = mask & CAN_EFF_MASK;
     if (setsockopt(c.fd, SOL_CAN_RAW, CAN_RAW_FILTER, &filter, sizeof filter) != 0) {
-      ucan_.setError("UCAN_SetRcvID: SocketCAN filter not accepted (%s) !", SystemText(errno).c_str());
+      host_.setError("UCAN_SetRcvID: SocketCAN filter not accepted (%s) !", SystemText(errno).c_str());
       return 0;
     }
     return 1;
@@ -302,35 +302,33 @@ class SocketCanBackend final : public CanBackend {
   int transmit(int bus, CanFrame& frame) override {
     Channel& c = channel_[bus];
     if (c.fd < 0) {
-      ucan_.setError("UCAN_Transmit: SocketCAN interface of CAN%d not open !", bus + 1);
+      host_.setError("UCAN_Transmit: SocketCAN interface of CAN%d not open !", bus + 1);
       return 0;
     }
     canfd_frame record;
     const size_t bytes = SocketCanEncode(frame, record);
     if (bytes == 0) {
-      ucan_.setError("UCAN_Transmit: Frame cannot be sent (remote frame with CAN FD or more than 8 bytes) !");
+      host_.setError("UCAN_Transmit: Frame cannot be sent (remote frame with CAN FD or more than 8 bytes) !");
       return 0;
     }
     if (bytes == CANFD_MTU && !c.fdCapable) {
-      ucan_.setError("UCAN_Transmit: SocketCAN interface \"%s\" does not take CAN FD frames !",
+      host_.setError("UCAN_Transmit: SocketCAN interface \"%s\" does not take CAN FD frames !",
                      c.name.c_str());
       return 0;
     }
-    frame.timestamp = ucan_.clockMsWhole();
+    frame.timestamp = host_.clockMsWhole();
     const ssize_t n = send(c.fd, &record, bytes, MSG_DONTWAIT);
     if (n != static_cast<ssize_t>(bytes)) {
       const int err = n < 0 ? errno : EIO;
       // A full queue is the transmitter's overflow; everything else is a transmit error.
       c.state |= (err == ENOBUFS || err == EAGAIN) ? kUcanTxOvf : kUcanTxError;
-      ucan_.setError("UCAN_Transmit: Write to SocketCAN interface \"%s\" failed (%s) !", c.name.c_str(),
+      host_.setError("UCAN_Transmit: Write to SocketCAN interface \"%s\" failed (%s) !", c.name.c_str(),
                      SystemText(err).c_str());
       return 0;
     }
     c.state &= static_cast<uint8_t>(~(kUcanTxOvf | kUcanTxError));
     return 1;
   }
-
-  int channelCount() const override { return 2; }
 
   uint64_t takeDropped(uint8_t& busMask) override {
     busMask = 0;
@@ -359,7 +357,7 @@ class SocketCanBackend final : public CanBackend {
   };
 
   std::string interfaceName(int bus) const {
-    return bus == 0 ? ucan_.params().socketCanIf1 : ucan_.params().socketCanIf2;
+    return bus == 0 ? host_.params().socketCanIf1 : host_.params().socketCanIf2;
   }
 
   void closeChannel(Channel& c) {
@@ -375,10 +373,10 @@ class SocketCanBackend final : public CanBackend {
     std::memcpy(request.ifr_name, name.c_str(), name.size());
     bool ok = true;
     if (ioctl(probe, SIOCGIFHWADDR, &request) == 0 && request.ifr_hwaddr.sa_family != ARPHRD_CAN) {
-      ucan_.setError("UCAN_InitCtrl: \"%s\" is not a CAN interface !", name.c_str());
+      host_.setError("UCAN_InitCtrl: \"%s\" is not a CAN interface !", name.c_str());
       ok = false;
     } else if (ioctl(probe, SIOCGIFFLAGS, &request) == 0 && !(request.ifr_flags & IFF_UP)) {
-      ucan_.setError(
+      host_.setError(
           "UCAN_InitCtrl: SocketCAN interface \"%s\" is down (set it up with \"ip link set %s up\") !",
           name.c_str(), name.c_str());
       ok = false;
@@ -404,7 +402,7 @@ class SocketCanBackend final : public CanBackend {
       const ssize_t n = recvmsg(c.fd, &message, MSG_DONTWAIT);
       if (n < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
-        ucan_.setError("UCAN_Receive: Read from SocketCAN interface \"%s\" failed (%s) !", c.name.c_str(),
+        host_.setError("UCAN_Receive: Read from SocketCAN interface \"%s\" failed (%s) !", c.name.c_str(),
                        SystemText(errno).c_str());
         return 0;
       }
@@ -412,7 +410,7 @@ class SocketCanBackend final : public CanBackend {
       SocketCanError error;
       switch (SocketCanDecode(record, static_cast<size_t>(n), bus, out, error)) {
         case SocketCanRead::kFrame:
-          out.timestamp = ucan_.clockMsWhole();
+          out.timestamp = host_.clockMsWhole();
           return 1;
         case SocketCanRead::kError:
           if (error.errorFrame) ++c.errorFrames;
@@ -471,8 +469,8 @@ class SocketCanBackend final : public CanBackend {
 
 }  // namespace
 
-std::unique_ptr<CanBackend> MakeSocketCanBackend(Ucan& ucan) {
-  return std::make_unique<SocketCanBackend>(ucan);
+std::unique_ptr<CanBackend> MakeSocketCanBackend(CanBackendHost& host) {
+  return std::make_unique<SocketCanBackend>(host);
 }
 
 }  // namespace busprobe

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "can/can_backend.h"
-#include "can/ucan.h"
+#include "can/interface_types.h"
 
 namespace busprobe {
 
@@ -63,16 +63,13 @@ constexpr std::array<NtcanResult, 19> kNtcanResults = {{
 // What a call into a library that is not there answers.
 constexpr uint32_t kNtcanInvalidHandle = 0x00000006;
 
-const char* VendorCaption(int type) {
-  return CanInterfaceCaption(type);
-}
-
 class VendorBackend final : public CanBackend {
  public:
-  VendorBackend(Ucan& ucan, int type) : CanBackend(ucan, type) {}
+  VendorBackend(CanBackendHost& host, const CanInterfaceTypeRow& row)
+      : CanBackend(host, row.type), caption_(row.caption), notLoadedText_(row.notLoadedText) {}
 
   int open() override {
-    ucan_.setError("%s", VendorNotLoadedText(type()));
+    host_.setError("%s", notLoadedText_.c_str());
     return 0;
   }
 
@@ -99,44 +96,34 @@ class VendorBackend final : public CanBackend {
   }
   int transmit(int, CanFrame&) override {
     if (ntcan()) {
-      ucan_.setError("UCAN_Transmit: %s", NtcanErrorText(kNtcanInvalidHandle).c_str());
+      host_.setError("UCAN_Transmit: %s", NtcanErrorText(kNtcanInvalidHandle).c_str());
       return 0;
     }
     return missing("UCAN_Transmit");
-  }
-  int channelCount() const override {
-    // NTCAN and the PEAK libraries drive one channel; the others report theirs once loaded.
-    switch (type()) {
-      case kIntfNtcan:
-      case kIntfCanApi2:
-      case kIntfPcanDongle:
-      case kIntfPcanUsb:
-        return 1;
-      default:
-        return 0;
-    }
   }
 
  private:
   bool ntcan() const { return type() == kIntfNtcan; }
   int missingText(const char* text) {
-    ucan_.setError("%s", text);
+    host_.setError("%s", text);
     return 0;
   }
   int missing(const char* operation) {
     if (ntcan()) {
-      ucan_.setError("%s: NTCAN not initialized !", operation);
+      host_.setError("%s: NTCAN not initialized !", operation);
     } else {
-      ucan_.setError("%s: %s not loaded !", operation, VendorCaption(type()));
+      host_.setError("%s: %s not loaded !", operation, caption_.c_str());
     }
     return 0;
   }
+
+  std::string caption_, notLoadedText_;
 };
 
 }  // namespace
 
-std::unique_ptr<CanBackend> MakeVendorBackend(Ucan& ucan, int type) {
-  return std::make_unique<VendorBackend>(ucan, type);
+std::unique_ptr<CanBackend> MakeVendorBackend(CanBackendHost& host, const CanInterfaceTypeRow& row) {
+  return std::make_unique<VendorBackend>(host, row);
 }
 
 int NtcanBaudCode(int baudKbit) {
@@ -164,25 +151,6 @@ std::string NtcanErrorText(uint32_t code) {
   char text[64];
   std::snprintf(text, sizeof text, "%s(0x%08lx)", name, static_cast<unsigned long>(code));
   return text;
-}
-
-const char* VendorNotLoadedText(int type) {
-  switch (type) {
-    case kIntfNtcan:
-      return "UCAN_Init: NTCAN driver (NTCAN.DLL) not loaded !";
-    case kIntfCanApi2:
-      return "UCAN_Init: Peak's CANAPI2 driver not loaded !";
-    case kIntfPcanDongle:
-      return "UCAN_Init: PCAN-DONGLE-LIGHT driver (PCAN_DNG.DLL) not loaded !";
-    case kIntfPcanUsb:
-      return "UCAN_Init: PCAN-USB-LIGHT driver (PCAN_USB.DLL) not loaded !";
-    case kIntfKvaser:
-      return "UCAN_Init: FAILED loading Kvaser's CANLIB32 !";
-    case kIntfVector:
-      return "UCAN_Init: FAILED loading Vector's VXLAPI.DLL !";
-    default:
-      return "";
-  }
 }
 
 }  // namespace busprobe

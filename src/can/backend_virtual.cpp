@@ -4,7 +4,7 @@
 #include <deque>
 
 #include "can/can_backend.h"
-#include "can/ucan.h"
+#include "can/virtual_bus.h"
 
 namespace busprobe {
 
@@ -12,10 +12,10 @@ namespace {
 
 class VirtualBackend final : public CanBackend {
  public:
-  explicit VirtualBackend(Ucan& ucan) : CanBackend(ucan, kIntfVirtual) {}
+  explicit VirtualBackend(CanBackendHost& host) : CanBackend(host, kIntfVirtual) {}
 
   int open() override {
-    bus_ = ucan_.virtualBus();
+    bus_ = host_.virtualBus();
     port_ = bus_->join();
     return 1;
   }
@@ -29,7 +29,7 @@ class VirtualBackend final : public CanBackend {
 
   int initCtrl(int bus, int, int) override {
     if (!port_) {
-      ucan_.setError("UCAN_InitCtrl: Virtual bus not initialized !");
+      host_.setError("UCAN_InitCtrl: Virtual bus not initialized !");
       return 0;
     }
     channel_[bus].open = true;
@@ -38,7 +38,7 @@ class VirtualBackend final : public CanBackend {
 
   int setBaudrate(int, int, int) override {
     if (!port_) {
-      ucan_.setError("UCAN_SetBaudrate: Virtual bus not initialized !");
+      host_.setError("UCAN_SetBaudrate: Virtual bus not initialized !");
       return 0;
     }
     return 1;
@@ -47,11 +47,11 @@ class VirtualBackend final : public CanBackend {
   // The bus has no bit timing of its own; it runs at whatever rate the user configured.
   int getBaudrate(int bus, int* baudKbit, int* fdDataRate, std::string*) override {
     if (!port_) {
-      ucan_.setError("UCAN_GetBaudrate: Virtual bus not initialized !");
+      host_.setError("UCAN_GetBaudrate: Virtual bus not initialized !");
       return 0;
     }
-    *baudKbit = ucan_.baudrate(bus);
-    if (fdDataRate) *fdDataRate = ucan_.fdDataRate(bus);
+    *baudKbit = host_.baudrate(bus);
+    if (fdDataRate) *fdDataRate = host_.fdDataRate(bus);
     return 1;
   }
 
@@ -60,7 +60,7 @@ class VirtualBackend final : public CanBackend {
 
   int setRcvId(int bus, uint32_t id, uint32_t mask) override {
     if (!port_) {
-      ucan_.setError("UCAN_SetRcvID: Virtual bus not initialized !");
+      host_.setError("UCAN_SetRcvID: Virtual bus not initialized !");
       return 0;
     }
     channel_[bus].filterId = id;
@@ -98,16 +98,14 @@ class VirtualBackend final : public CanBackend {
 
   int transmit(int bus, CanFrame& frame) override {
     if (!port_ || !channel_[bus].open) {
-      ucan_.setError("UCAN_Transmit: Virtual bus CAN%d not initialized !", bus + 1);
+      host_.setError("UCAN_Transmit: Virtual bus CAN%d not initialized !", bus + 1);
       return 0;
     }
-    frame.timestamp = ucan_.clockMsWhole();
+    frame.timestamp = host_.clockMsWhole();
     CanFrame onBus = frame;
     onBus.setBus(bus);
     return port_->send(onBus) ? 1 : 0;
   }
-
-  int channelCount() const override { return 2; }
 
   uint64_t takeDropped(uint8_t& busMask) override {
     uint64_t dropped = heldDropped_;
@@ -142,8 +140,8 @@ class VirtualBackend final : public CanBackend {
 
 }  // namespace
 
-std::unique_ptr<CanBackend> MakeVirtualBackend(Ucan& ucan) {
-  return std::make_unique<VirtualBackend>(ucan);
+std::unique_ptr<CanBackend> MakeVirtualBackend(CanBackendHost& host) {
+  return std::make_unique<VirtualBackend>(host);
 }
 
 }  // namespace busprobe

@@ -1,23 +1,52 @@
 // The contract between the UCAN layer and one adapter back-end. Ucan does the bookkeeping every
 // back-end shares (bus-index checks, counters, the clock, the slow-driver watchdog, overflow
 // reporting, CAN-via-UDP forwarding); a back-end only talks to its driver and leaves one line in the
-// last-error buffer (Ucan::setError) when something fails. The defaults below are what an unknown
-// interface type answers, so a back-end overrides only what its driver can do.
+// last-error text when something fails. The defaults below are what an unknown interface type
+// answers, so a back-end overrides only what its driver can do.
+//
+// A back-end sees the layer only through CanBackendHost, so it can be built and tested alone.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "can/can_frame.h"
+#include "can/interface_settings.h"
 
 namespace busprobe {
 
-class Ucan;
+class CvUdpEndpoint;
+class VirtualBus;
+
+// What a back-end may ask of the layer that owns it. Ucan implements it; tests hand a fake.
+class CanBackendHost {
+ public:
+  // Leaves the one-line error text (printf-style) unless one is pending already. The format is
+  // translated before it is filled in; a text passed whole as ("%s", text) is translated as itself.
+  void setError(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  virtual void setErrorV(const char* format, va_list args) = 0;
+
+  // The UCAN clock in whole milliseconds: frame timestamps.
+  virtual uint32_t clockMsWhole() = 0;
+  // The interface parameters of the last UCAN_Init.
+  virtual const CanInterfaceSettings& params() const = 0;
+  // The rates the bus was last configured with (kbit/s), for back-ends without bit timing of their own.
+  virtual int baudrate(int bus) const = 0;
+  virtual int fdDataRate(int bus) const = 0;
+  // The virtual bus that type 10 joins.
+  virtual std::shared_ptr<VirtualBus> virtualBus() = 0;
+  // The CAN-via-UDP endpoint UCAN_Init opened, or null.
+  virtual CvUdpEndpoint* cvudpEndpoint() = 0;
+
+ protected:
+  ~CanBackendHost() = default;
+};
 
 class CanBackend {
  public:
-  CanBackend(Ucan& ucan, int type) : ucan_(ucan), type_(type) {}
+  CanBackend(CanBackendHost& host, int type) : host_(host), type_(type) {}
   virtual ~CanBackend() = default;
   CanBackend(const CanBackend&) = delete;
   CanBackend& operator=(const CanBackend&) = delete;
@@ -40,6 +69,8 @@ class CanBackend {
   virtual int receive(int bus, CanFrame& out);
   virtual int txBusy(int bus);
   virtual int transmit(int bus, CanFrame& frame);
+  // Channels the driver reports, for types whose count is not fixed (the interface-type table
+  // holds the fixed ones).
   virtual int channelCount() const { return 0; }
   virtual std::string channelName(int bus) const;
 
@@ -55,18 +86,21 @@ class CanBackend {
   virtual uint32_t errorFrames(int /*bus*/) const { return 0; }
 
  protected:
-  Ucan& ucan_;
+  CanBackendHost& host_;
 
  private:
   int type_;
 };
 
+struct CanInterfaceTypeRow;
+
 // The back-ends built into the CAN layer.
-std::unique_ptr<CanBackend> MakeVirtualBackend(Ucan& ucan);
-std::unique_ptr<CanBackend> MakeSocketCanBackend(Ucan& ucan);
-std::unique_ptr<CanBackend> MakeCvUdpBackend(Ucan& ucan);
-// Types 2 and 4..8: the vendor libraries. Without the library every call fails with its text.
-std::unique_ptr<CanBackend> MakeVendorBackend(Ucan& ucan, int type);
+std::unique_ptr<CanBackend> MakeVirtualBackend(CanBackendHost& host);
+std::unique_ptr<CanBackend> MakeSocketCanBackend(CanBackendHost& host);
+std::unique_ptr<CanBackend> MakeCvUdpBackend(CanBackendHost& host);
+// Types 2 and 4..8: the vendor libraries. Without the library every call fails with its text; the
+// row gives the caption and the "not loaded" line.
+std::unique_ptr<CanBackend> MakeVendorBackend(CanBackendHost& host, const CanInterfaceTypeRow& row);
 
 // NTCAN's baud-rate codes: kbit/s -> code, -1 when the library has no code for the rate.
 int NtcanBaudCode(int baudKbit);
@@ -74,7 +108,5 @@ int NtcanBaudCode(int baudKbit);
 int NtcanBaudFromCode(int code);
 // NTCAN result code as "NAME(0x%08lx)", "NTCAN_UNKNOWN(0x...)" for codes the table lacks.
 std::string NtcanErrorText(uint32_t code);
-// "UCAN_Init: ..." line for a vendor type whose library could not be loaded; empty for other types.
-const char* VendorNotLoadedText(int type);
 
 }  // namespace busprobe

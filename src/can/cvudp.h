@@ -12,10 +12,10 @@
 #include <mutex>
 #include <string>
 
-#include "can/can_frame.h"
 #include "base/clock.h"
-#include "can/frame_ring.h"
 #include "base/message_queue.h"
+#include "can/can_frame.h"
+#include "can/frame_ring.h"
 
 namespace busprobe {
 
@@ -51,24 +51,57 @@ constexpr int kCvUdpMaxEndpoints = 4;
 
 enum CvUdpState : int { kCvUdpIdle = 0, kCvUdpConnected = 1, kCvUdpConnecting = 2, kCvUdpClosing = 3 };
 
-// Byte-stream reassembler: a datagram may hold several packets and a packet may span datagrams.
-// Malformed headers (type 0 or above 10, length 0 or above 1024) are discarded and the next four
-// bytes are read as a header. Pure; no I/O.
+// Reassembler: a datagram may hold several packets and a packet may span datagrams, so each
+// sender's bytes form a stream of their own. Malformed headers (type 0 or above 10, length 0 or
+// above 1024) are discarded and the next four bytes are read as a header. Pure; no I/O.
+//
+// Anyone can send to an endpoint's port, so what one sender leaves half-done must never cost
+// another sender's packets, nor the same sender's next whole datagram:
+// - a sender's unfinished packet is kept per source (at most kMaxPartialSources of them; a new one
+//   beyond that evicts the one that waited longest);
+// - the sender's next datagram continues its unfinished packet only when it does so consistently:
+//   read as the continuation it meets no malformed header, and read on its own it is not nothing
+//   but whole, well-formed packets (what every sender of whole packets sends). Otherwise the
+//   unfinished packet is dropped and counted, and the datagram is read on its own.
 class CvUdpReassembler {
  public:
+  static constexpr int kMaxPartialSources = 16;  // at most 32: one bit each in used_
   // Called once per complete packet of type COMMAND or CAN_MSG (other types are dropped).
   using PacketHandler = std::function<void(uint8_t type, const uint8_t* payload, int length)>;
-  explicit CvUdpReassembler(PacketHandler handler) : handler_(std::move(handler)) {}
-  void feed(const uint8_t* bytes, size_t length);
+  explicit CvUdpReassembler(PacketHandler handler);
+  ~CvUdpReassembler();
+  CvUdpReassembler(const CvUdpReassembler&) = delete;
+  CvUdpReassembler& operator=(const CvUdpReassembler&) = delete;
+
+  // One datagram from `source`, any key naming the sender (the endpoint uses address and port).
+  void feed(uint64_t source, const uint8_t* bytes, size_t length);
+  void feed(const uint8_t* bytes, size_t length) { feed(0, bytes, length); }
+  // Starts afresh: forgets every unfinished packet and zeroes the counts.
   void reset();
+
   uint64_t discardedHeaders() const { return discardedHeaders_; }
+  // Unfinished packets the next datagram of their source did not continue.
+  uint64_t droppedPartials() const { return droppedPartials_; }
+  // Unfinished packets pushed out by those of more recent sources.
+  uint64_t evictedPartials() const { return evictedPartials_; }
+  // Sources with an unfinished packet now.
+  int pendingSources() const;
 
  private:
+  struct Partial;
+  int find(uint64_t source) const;  // slot index or -1
+  int acquire(uint64_t source);
+  size_t finishPending(Partial& p, const uint8_t* bytes, size_t length);
+
   PacketHandler handler_;
-  uint8_t buffer_[4 + kCvUdpMaxPayload] = {};
-  int have_ = 0;      // bytes collected of the current header or packet
-  int expected_ = 4;  // bytes wanted in total (header + payload)
-  uint64_t discardedHeaders_ = 0;
+  // Slots are allocated once, on the first unfinished packet; a burst of senders cannot grow them.
+  // Which are in use, and for whom, is kept apart from the buffers so that looking a sender up
+  // touches one cache line.
+  std::unique_ptr<Partial[]> partials_;
+  uint32_t used_ = 0;  // bit i: slot i holds an unfinished packet of sources_[i]
+  uint64_t sources_[kMaxPartialSources] = {};
+  uint64_t useCounter_ = 0;
+  uint64_t discardedHeaders_ = 0, droppedPartials_ = 0, evictedPartials_ = 0;
 };
 
 // Decoded COMMAND payload. Valid only when the payload length is above 3 and byte 3 equals
@@ -87,6 +120,9 @@ struct CvUdpCounters {
   uint64_t packetsReceived = 0, packetsSent = 0, connections = 0, framesDropped = 0;
   // Datagrams longer than the receive buffer (recognised by their true length and skipped whole).
   uint64_t datagramsTooLarge = 0;
+  // Receive errors of the packet stream: malformed headers skipped, unfinished packets that the
+  // next datagram of their sender did not continue, and unfinished packets evicted by other senders.
+  uint64_t malformedHeaders = 0, partialsDropped = 0, partialsEvicted = 0;
 };
 
 class CvUdpHub;
@@ -125,9 +161,10 @@ class CvUdpEndpoint {
   uint32_t peerTickRate() const { return peerTickRate_.load(); }
   CvUdpCounters counters() const;
 
-  // Handles the bytes of one datagram exactly as the receive thread does (serialised with it).
-  // Lets tests and the fuzz target drive the command and frame handlers without a socket peer.
-  void handleDatagram(const uint8_t* bytes, size_t length);
+  // Handles the bytes of one datagram exactly as the receive thread does (serialised with it);
+  // `source` names the sender as CvUdpSourceKey does. Lets tests and the fuzz target drive the
+  // command and frame handlers without a socket peer.
+  void handleDatagram(const uint8_t* bytes, size_t length, uint64_t source = 0);
 
  private:
   friend class CvUdpHub;
@@ -193,6 +230,11 @@ class CvUdpHub {
   std::mutex slotsLock_;
   std::unique_ptr<CvUdpEndpoint> slots_[kCvUdpMaxEndpoints];
 };
+
+// The reassembler's key for a sender: host-order IPv4 address and port.
+constexpr uint64_t CvUdpSourceKey(uint32_t ip, uint16_t port) {
+  return (static_cast<uint64_t>(ip) << 16) | port;
+}
 
 // "a.b.c.d" -> host-order IPv4; false when not a dotted quad (host names are resolved with
 // getaddrinfo, IPv4 only).

@@ -135,6 +135,7 @@ struct CvUdpEndpoint::Impl {
 
   std::atomic<bool> sendFailureReported{false};
   std::atomic<uint64_t> packetsReceived{0}, packetsSent{0}, connections{0}, tooLarge{0};
+  std::atomic<uint64_t> malformed{0}, partialsDropped{0}, partialsEvicted{0};  // the reassembler's
 };
 
 // ------------------------------------------------------------------------------------------------
@@ -238,6 +239,9 @@ int CvUdpEndpoint::open(int roleFlags, uint32_t remoteIp, uint16_t remotePort, u
   m.packetsSent.store(0);
   m.connections.store(0);
   m.tooLarge.store(0);
+  m.malformed.store(0);
+  m.partialsDropped.store(0);
+  m.partialsEvicted.store(0);
 
   if ((roleFlags & (kRoleClient | kRoleServer)) == 0) return 1;
   if (!connectSocket()) return 0;
@@ -417,7 +421,7 @@ void CvUdpEndpoint::receiveLoop() {
     if (m.stop.load()) break;
     if (rc > 0 && pfd[0].revents != 0) {
       for (int i = 0; i < kDatagramsPerWake && !m.stop.load(std::memory_order_relaxed); ++i) {
-        sockaddr_in src{};  // noted, but replies go to the address the peer states
+        sockaddr_in src{};  // keys the reassembly; replies go to the address the peer states
         socklen_t srcLen = sizeof src;
         const ssize_t n = recvfrom(fd, buf, kReceiveBufferSize, MSG_TRUNC | MSG_DONTWAIT,
                                    reinterpret_cast<sockaddr*>(&src), &srcLen);
@@ -427,7 +431,8 @@ void CvUdpEndpoint::receiveLoop() {
           m.tooLarge.fetch_add(1, std::memory_order_relaxed);
           continue;
         }
-        handleDatagram(buf, static_cast<size_t>(n));
+        handleDatagram(buf, static_cast<size_t>(n),
+                       CvUdpSourceKey(ntohl(src.sin_addr.s_addr), ntohs(src.sin_port)));
       }
     }
     // Retries must also go out while garbage keeps the socket busy, so not only on empty waits.
@@ -443,9 +448,15 @@ void CvUdpEndpoint::receiveLoop() {
   m.terminatedCv.notify_all();
 }
 
-void CvUdpEndpoint::handleDatagram(const uint8_t* bytes, size_t length) {
-  std::lock_guard<std::mutex> lock(impl_->rxMutex);
-  impl_->reassembler.feed(bytes, length);
+void CvUdpEndpoint::handleDatagram(const uint8_t* bytes, size_t length, uint64_t source) {
+  Impl& m = *impl_;
+  std::lock_guard<std::mutex> lock(m.rxMutex);
+  m.reassembler.feed(source, bytes, length);
+  // Copied out rather than read under rxMutex: a relay may hold that for as long as the owner
+  // holds the UCAN lock, and the owner must still be able to read the counters.
+  m.malformed.store(m.reassembler.discardedHeaders(), std::memory_order_relaxed);
+  m.partialsDropped.store(m.reassembler.droppedPartials(), std::memory_order_relaxed);
+  m.partialsEvicted.store(m.reassembler.evictedPartials(), std::memory_order_relaxed);
 }
 
 void CvUdpEndpoint::periodic() {
@@ -707,6 +718,9 @@ CvUdpCounters CvUdpEndpoint::counters() const {
   c.connections = m.connections.load();
   c.framesDropped = m.ring.dropped() - m.droppedBase.load();
   c.datagramsTooLarge = m.tooLarge.load();
+  c.malformedHeaders = m.malformed.load(std::memory_order_relaxed);
+  c.partialsDropped = m.partialsDropped.load(std::memory_order_relaxed);
+  c.partialsEvicted = m.partialsEvicted.load(std::memory_order_relaxed);
   return c;
 }
 

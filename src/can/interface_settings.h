@@ -57,7 +57,4 @@ struct CanInterfaceSettings {
 void ReadInterfaceSettings(const IniFile& ini, CanInterfaceSettings& c);
 void WriteInterfaceSettings(IniFile& ini, const CanInterfaceSettings& c);
 
-// The caption of an interface type in the selection list ("none", "NVK CAN-via-UDP", ...).
-const char* CanInterfaceCaption(int32_t type);
-
 }  // namespace busprobe

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/number_lex.h"
+#include "base/translator.h"
 #include "can/can_backend.h"
 
 namespace busprobe {
@@ -72,48 +73,55 @@ std::string UcanStatusText(uint8_t status) {
 // ---------------------------------------------------------------------------------------------
 // What an interface type without a back-end of its own answers.
 
+void CanBackendHost::setError(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  setErrorV(format, args);
+  va_end(args);
+}
+
 int CanBackend::open() {
   return 0;
 }
 
 int CanBackend::initCtrl(int bus, int, int) {
-  ucan_.setError("UCAN_Init: Unknown interface (CAN%d) !", bus + 1);
+  host_.setError("UCAN_Init: Unknown interface (CAN%d) !", bus + 1);
   return 0;
 }
 
 int CanBackend::setBaudrate(int, int, int) {
-  ucan_.setError("UCAN_SetBaudrate: Unknown interface !");
+  host_.setError("UCAN_SetBaudrate: Unknown interface !");
   return 0;
 }
 
 int CanBackend::getBaudrate(int, int* baudKbit, int* fdDataRate, std::string*) {
   *baudKbit = 0;
   if (fdDataRate) *fdDataRate = 0;
-  ucan_.setError("UCAN_GetBaudrate: not supported !");
+  host_.setError("UCAN_GetBaudrate: not supported !");
   return 0;
 }
 
 int CanBackend::isChannelOpen(int) {
-  ucan_.setError("UCAN_IsChannelOpen: unknown interface !");
+  host_.setError("UCAN_IsChannelOpen: unknown interface !");
   return 0;
 }
 
 uint8_t CanBackend::status(int) {
-  ucan_.setError("UCAN_ReadStatus: Unknown interface !");
+  host_.setError("UCAN_ReadStatus: Unknown interface !");
   return 0;
 }
 
 int CanBackend::setRcvId(int, uint32_t, uint32_t) {
   if (type_ == kIntfNone) {
-    ucan_.setError("UCAN_SetRcvID: No interface selected !");
+    host_.setError("UCAN_SetRcvID: No interface selected !");
   } else {
-    ucan_.setError("UCAN_SetRcvID: Unknown interface !");
+    host_.setError("UCAN_SetRcvID: Unknown interface !");
   }
   return 0;
 }
 
 int CanBackend::receive(int, CanFrame&) {
-  ucan_.setError("UCAN_Receive: Unknown interface !");
+  host_.setError("UCAN_Receive: Unknown interface !");
   return 0;
 }
 
@@ -122,7 +130,7 @@ int CanBackend::txBusy(int) {
 }
 
 int CanBackend::transmit(int, CanFrame&) {
-  ucan_.setError("UCAN_Transmit: Unknown interface !");
+  host_.setError("UCAN_Transmit: Unknown interface !");
   return 0;
 }
 
@@ -189,27 +197,21 @@ bool Ucan::relayFromServer(CanFrame& frame) {
   return transmit(frame);
 }
 
+void Ucan::setTranslator(const Translator* translator) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  translator_ = translator;
+}
+
+void Ucan::registerInterfaceType(CanInterfaceTypeRow row) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  interfaces_.registerType(std::move(row));
+}
+
 std::unique_ptr<CanBackend> Ucan::makeBackend(int type) {
   if (backendFactory_) {
     if (auto custom = backendFactory_(type)) return custom;
   }
-  switch (type) {
-    case kIntfCvUdp:
-      return MakeCvUdpBackend(*this);
-    case kIntfSocketCan:
-      return MakeSocketCanBackend(*this);
-    case kIntfVirtual:
-      return MakeVirtualBackend(*this);
-    case kIntfNtcan:
-    case kIntfCanApi2:
-    case kIntfPcanDongle:
-    case kIntfPcanUsb:
-    case kIntfKvaser:
-    case kIntfVector:
-      return MakeVendorBackend(*this, type);
-    default:
-      return std::make_unique<CanBackend>(*this, type);
-  }
+  return interfaces_.makeBackend(*this, type);
 }
 
 // Every operation takes the UCAN lock itself (it is recursive, so callers that already hold it, like
@@ -232,7 +234,7 @@ int Ucan::UCAN_Init(const CanInterfaceSettings& params) {
   updateControllerFlag();
 
   const int type = params.interfaceType;
-  std::string cvudpReport;
+  CvUdpReport cvudpReport;
   int cvudpOk = 1;
   if (type == kIntfCvUdp || (params.cvudpFlags & kCvUdpServer)) cvudpOk = openCvUdp(cvudpReport);
 
@@ -257,17 +259,26 @@ int Ucan::UCAN_Init(const CanInterfaceSettings& params) {
   ready_ = ok != 0;
 
   if (lastError_.empty()) {
-    if (ok && cvudpOk) {
-      setError("%s", cvudpReport.empty() ? "UCAN_Init successful." : cvudpReport.c_str());
-    } else {
+    const uint32_t ip = cvudpReport.ip;
+    const int a = static_cast<int>(ip >> 24), b = static_cast<int>((ip >> 16) & 0xFF),
+              c = static_cast<int>((ip >> 8) & 0xFF), d = static_cast<int>(ip & 0xFF);
+    if (!ok || !cvudpOk) {
       setError("UCAN_Init failed, why ?");
+    } else if (!cvudpReport.open) {
+      setError("UCAN_Init successful.");
+    } else if (cvudpReport.client) {
+      setError("Acting as CLIENT using CAN-via-UDP, remote IP=%d.%d.%d.%d, remote port=%d .", a, b, c, d,
+               cvudpReport.port);
+    } else {
+      setError("Acting as SERVER for CAN-via-UDP on port %d, local IP=%d.%d.%d.%d .", cvudpReport.port, a, b,
+               c, d);
     }
   }
   // A failing server endpoint does not take the local bus down, but the caller must hear of it.
   return ok && cvudpOk ? 1 : 0;
 }
 
-int Ucan::openCvUdp(std::string& report) {
+int Ucan::openCvUdp(CvUdpReport& report) {
   const bool client = params_.interfaceType == kIntfCvUdp;
   // A client endpoint only makes sense as the bus itself (type 1); beside another adapter only the
   // server role can do anything useful.
@@ -292,20 +303,10 @@ int Ucan::openCvUdp(std::string& report) {
     return 0;
   }
   messages_.QueueCanMessage("Initialized CAN-via-UDP .");
-  char line[160];
-  if (client) {
-    std::snprintf(line, sizeof line,
-                  "Acting as CLIENT using CAN-via-UDP, remote IP=%d.%d.%d.%d, remote port=%d .",
-                  static_cast<int>(remoteIp >> 24), static_cast<int>((remoteIp >> 16) & 0xFF),
-                  static_cast<int>((remoteIp >> 8) & 0xFF), static_cast<int>(remoteIp & 0xFF),
-                  static_cast<int>(params_.cvudpRemotePort));
-  } else {
-    std::snprintf(line, sizeof line, "Acting as SERVER for CAN-via-UDP on port %d, local IP=%d.%d.%d.%d .",
-                  static_cast<int>(endpoint_->boundPort()), static_cast<int>(localIp >> 24),
-                  static_cast<int>((localIp >> 16) & 0xFF), static_cast<int>((localIp >> 8) & 0xFF),
-                  static_cast<int>(localIp & 0xFF));
-  }
-  report = line;
+  report.open = true;
+  report.client = client;
+  report.ip = client ? remoteIp : localIp;
+  report.port = client ? params_.cvudpRemotePort : endpoint_->boundPort();
   return 1;
 }
 
@@ -446,7 +447,8 @@ int Ucan::UCAN_Transmit(int bus, CanFrame& frame) {
 }
 
 int Ucan::channelCount() const {
-  return backend_->channelCount();
+  const CanInterfaceTypeRow* row = interfaces_.find(backend_->type());
+  return row && row->channelCount > 0 ? row->channelCount : backend_->channelCount();
 }
 
 std::string Ucan::channelName(int bus) const {
@@ -556,18 +558,51 @@ std::string Ucan::takeLastError() {
   return text;
 }
 
-void Ucan::setError(const char* format, ...) {
+void Ucan::setErrorV(const char* format, va_list args) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   if (!lastError_.empty()) return;
   char buf[512];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(buf, sizeof buf, format, args);
-  va_end(args);
+  if (std::strcmp(format, "%s") == 0) {
+    // A text chosen at run time (a back-end's fixed line) is looked up whole.
+    va_list copy;
+    va_copy(copy, args);
+    const char* text = va_arg(copy, const char*);
+    va_end(copy);
+    std::snprintf(buf, sizeof buf, "%s", translator_ && text ? translator_->translate(text) : text);
+  } else {
+    std::vsnprintf(buf, sizeof buf, translateFormat(format), args);
+  }
   // The buffer holds one line: whatever a driver appends after a line break is not ours to show.
   buf[std::strcspn(buf, "\r\n")] = '\0';
   lastError_ = buf;
   trace("%s\n", buf);
+}
+
+namespace {
+// The arguments a printf format consumes, as a string of their conversions ("d,s,*ld,").
+std::string ArgumentSignature(const char* format) {
+  std::string signature;
+  for (const char* f = format; *f != '\0'; ++f) {
+    if (*f != '%') continue;
+    if (*++f == '%') continue;
+    for (; *f != '\0' && std::strchr("-+ #0123456789.*", *f); ++f) {
+      if (*f == '*') signature += '*';
+    }
+    for (; *f != '\0' && std::strchr("hlLqjzt", *f); ++f) signature += *f;
+    if (*f == '\0') return signature + '?';
+    signature += *f;
+    signature += ',';
+  }
+  return signature;
+}
+}  // namespace
+
+const char* Ucan::translateFormat(const char* format) const {
+  if (!translator_) return format;
+  const char* translated = translator_->translate(format);
+  // A translation that would read other arguments than the caller passed must never be used.
+  if (translated != format && ArgumentSignature(translated) != ArgumentSignature(format)) return format;
+  return translated;
 }
 
 int Ucan::baudrate(int bus) const {

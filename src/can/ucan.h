@@ -4,8 +4,9 @@
 // last-error buffer, which the caller prints and clears. Operations return 1 for success, 0 for
 // failure unless said otherwise. Bus index is 0 or 1.
 //
-// Back-ends: none (0), CAN-via-UDP (1), SocketCAN (9), the virtual bus (10). The vendor library
-// types (2, 4..8) are not available yet: UCAN_Init fails for them with their "not loaded" texts.
+// Back-ends come from the interface-type table (interface_types.h): none (0), CAN-via-UDP (1),
+// SocketCAN (9), the virtual bus (10), and types the owner registers. The vendor library types
+// (2, 4..8) are not available yet: UCAN_Init fails for them with their "not loaded" texts.
 #pragma once
 
 #include <atomic>
@@ -17,12 +18,14 @@
 #include <thread>
 #include <vector>
 
-#include "can/can_frame.h"
 #include "base/clock.h"
+#include "base/message_queue.h"
+#include "can/can_backend.h"
+#include "can/can_frame.h"
 #include "can/cvudp.h"
 #include "can/frame_ring.h"
 #include "can/interface_settings.h"
-#include "base/message_queue.h"
+#include "can/interface_types.h"
 #include "can/virtual_bus.h"
 
 namespace busprobe {
@@ -46,9 +49,9 @@ struct UcanErrorEntry {
   char tag[9] = {};  // up to 8 characters: "CAN_INIT" must fit
 };
 
-class CanBackend;  // one per interface type, internal to the CAN layer
+class Translator;
 
-class Ucan {
+class Ucan final : public CanBackendHost {
  public:
   Ucan(Clock& clock, DeferredMessageQueue& messages);
   ~Ucan();
@@ -58,16 +61,22 @@ class Ucan {
   // --- environment, set by the owner before UCAN_Init
   // The virtual bus joined by type 10 (a private one is created when none is given).
   void setVirtualBus(std::shared_ptr<VirtualBus> bus);
-  std::shared_ptr<VirtualBus> virtualBus();
+  std::shared_ptr<VirtualBus> virtualBus() override;
+  // Every last-error text passes it (null: the texts stay English). Not owned.
+  void setTranslator(const Translator* translator);
   // Messages of the convenience layer (CAN-driver category) and "top priority" lines (the slow
   // driver warning); both called on the user-interface thread only.
   void setPrinters(std::function<void(const std::string&)> printCan,
                    std::function<void(const std::string&)> printAlways);
   // The common send path through which a CAN-via-UDP server sends its client's transmit requests.
   void setRelayTransmit(std::function<bool(CanFrame&)> transmit);
-  // Lets the owner supply the back-end for an interface type (a null result falls back to the
-  // built-in one). Consulted by UCAN_Init; tests use it for scripted drivers.
+  // Lets the owner supply the back-end for any interface type ahead of the table (a null result
+  // falls back to the table's). Consulted by UCAN_Init; tests use it for scripted drivers.
   void setBackendFactory(std::function<std::unique_ptr<CanBackend>(int type)> factory);
+  // The interface types this Ucan knows; a back-end from another library adds its own type here
+  // (or replaces a row) before UCAN_Init selects it.
+  const CanInterfaceTable& interfaceTypes() const { return interfaces_; }
+  void registerInterfaceType(CanInterfaceTypeRow row);
 
   // The UCAN lock, held by the common send path around UCAN_Transmit and its bookkeeping.
   std::recursive_mutex& lock() { return lock_; }
@@ -85,28 +94,28 @@ class Ucan {
   int UCAN_Receive(int bus, CanFrame& out);
   int UCAN_TxBusy(int bus);
   int UCAN_Transmit(int bus, CanFrame& frame);
+  // The table's fixed count for the type in use, else what its driver reports.
   int channelCount() const;
   std::string channelName(int bus) const;
 
   // --- the UCAN clock (ms, resynchronised with the back-end at most once per second)
   double clockMs();
   double clockSeconds() { return clockMs() / 1000.0; }
-  uint32_t clockMsWhole() { return static_cast<uint32_t>(static_cast<int64_t>(clockMs())); }
+  uint32_t clockMsWhole() override { return static_cast<uint32_t>(static_cast<int64_t>(clockMs())); }
 
   // --- last error text
   const std::string& lastError() const { return lastError_; }
   void clearLastError() { lastError_.clear(); }
   std::string takeLastError();
-  // Sets the text (printf-style) unless one is pending already.
-  void setError(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // setError (CanBackendHost) sets the text, translated, unless one is pending already.
 
   // --- state
   bool ready() const { return ready_; }
   bool controllerInitialised() const { return controllerInitialised_; }
   int interfaceType() const { return params_.interfaceType; }
-  const CanInterfaceSettings& params() const { return params_; }
-  int baudrate(int bus) const;
-  int fdDataRate(int bus) const;
+  const CanInterfaceSettings& params() const override { return params_; }
+  int baudrate(int bus) const override;
+  int fdDataRate(int bus) const override;
   uint16_t receiveCounter() const { return rxCounter_; }
   uint16_t transmitCounter() const { return txCounter_; }
   uint32_t errorFrameCount(int bus) const;
@@ -115,7 +124,7 @@ class Ucan {
   uint64_t droppedFrames() const { return droppedTotal_; }
   bool slowDriver() const { return slowDriver_; }
   CvUdpHub& cvudp() { return *cvudp_; }
-  CvUdpEndpoint* cvudpEndpoint() { return endpoint_; }
+  CvUdpEndpoint* cvudpEndpoint() override { return endpoint_; }
 
   // --- CAN error history (ring of 10); the main loop prints and removes entries
   void addErrorHistory(uint8_t status, uint8_t reg, uint8_t ext, int line, const char* tag);
@@ -131,7 +140,16 @@ class Ucan {
   bool simulateReception(const std::string& line);
 
  private:
-  friend class CanBackend;
+  // What UCAN_Init reports once a CAN-via-UDP endpoint is open.
+  struct CvUdpReport {
+    bool open = false, client = false;
+    uint32_t ip = 0;
+    int port = 0;
+  };
+  void setErrorV(const char* format, va_list args) override;
+  // The translation of a format, or the format itself when the translation would consume other
+  // arguments than the original.
+  const char* translateFormat(const char* format) const;
   void noteDuration(double startMs, const char* what);
   void flushPendingPrints();
   // Both need stateMutex_ held.
@@ -139,7 +157,7 @@ class Ucan {
   void expireSlowDriverLocked(double nowMs);
   void trace(const char* format, ...) __attribute__((format(printf, 2, 3)));
   std::unique_ptr<CanBackend> makeBackend(int type);
-  int openCvUdp(std::string& report);
+  int openCvUdp(CvUdpReport& report);
   void closeCvUdp();
   void collectDropped();
   void updateControllerFlag();
@@ -155,7 +173,9 @@ class Ucan {
   CvUdpEndpoint* endpoint_ = nullptr;
   std::shared_ptr<VirtualBus> virtualBus_;
   std::unique_ptr<CanBackend> backend_;
+  CanInterfaceTable interfaces_;
   std::function<std::unique_ptr<CanBackend>(int)> backendFactory_;
+  const Translator* translator_ = nullptr;
   std::function<void(const std::string&)> printCan_, printAlways_;
   std::mutex relayMutex_;
   std::function<bool(CanFrame&)> relayTransmit_;

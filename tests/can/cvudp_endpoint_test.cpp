@@ -646,6 +646,44 @@ TEST(CvUdpThreaded, FloodBeyondTheRingCountsEveryDrop) {
   EXPECT_EQ(client->counters().framesDropped, total - capacity) << "still counted since opening";
 }
 
+TEST(CvUdpThreaded, StrayDatagramFromAnotherSocketCostsTheClientNothing) {
+  SteadyClock clock;
+  Rig rig(clock);
+  CvUdpEndpoint* server = rig.server();
+  CvUdpEndpoint* client = rig.client(server->boundPort());
+  ASSERT_TRUE(WaitFor([&] { return client->connected() && server->connected(); }));
+  const uint64_t before = server->counters().packetsReceived;
+  UdpPeer stranger;
+  // Continued by the client's next datagram, these would start a CAN_MSG header claiming 1024 bytes.
+  stranger.sendTo(server->boundPort(), Bytes{kCvUdpCanMsg, 0, 0});
+  ASSERT_TRUE(WaitFor([&] { return server->counters().packetsReceived > before; }));
+
+  constexpr uint32_t kFrames = 300;
+  for (uint32_t i = 0; i < kFrames; ++i) {
+    CanFrame tx;
+    tx.id = 0x100 + i;
+    tx.length = 1;
+    tx.data[0] = static_cast<uint8_t>(i);
+    ASSERT_EQ(client->sendFrame(tx, true), 1);
+  }
+  ASSERT_TRUE(WaitFor([&] { return rig.relayedFrames().size() >= kFrames; }))
+      << rig.relayedFrames().size() << " of " << kFrames << " frames arrived";
+  const std::vector<CanFrame> got = rig.relayedFrames();
+  ASSERT_EQ(got.size(), kFrames);
+  for (uint32_t i = 0; i < kFrames; ++i) ASSERT_EQ(got[i].id, 0x100 + i) << "frame " << i;
+  const CvUdpCounters c = server->counters();
+  EXPECT_EQ(c.malformedHeaders + c.partialsDropped + c.partialsEvicted, 0u);
+
+  // The stranger's own next whole datagram is read as such; its three bytes are what is lost.
+  const Bytes report = FramePacket({{0x9, kCvUdpInfoRxReport | 1, 0, {}}});
+  stranger.sendTo(client->boundPort(), Bytes{kCvUdpCanMsg, 0, 0});
+  stranger.sendTo(client->boundPort(), report);
+  CanFrame f;
+  ASSERT_TRUE(WaitFor([&] { return client->popFrame(f); }));
+  EXPECT_EQ(f.identifier(), 0x9u);
+  EXPECT_EQ(client->counters().partialsDropped, 1u);
+}
+
 TEST(CvUdpThreaded, GarbageAndHugeDatagramsNeverHurt) {
   SteadyClock clock;
   Rig rig(clock);

@@ -160,13 +160,20 @@ TEST(CvUdpReassembly, MalformedHeadersCostExactlyFourBytes) {
     EXPECT_EQ(s.packets[0].payload[0], kCvUdpDisconnect) << c.what;
     EXPECT_EQ(s.reassembler.discardedHeaders(), 1u) << c.what;
   }
-  // Several bad headers in a row, split oddly across datagrams.
+  // Several bad headers in a row.
   Sink s;
-  const Bytes stream = Concat({Header(0, 0), Header(12, 3), Header(6, 0), good});
-  s.feed(Bytes(stream.begin(), stream.begin() + 6));
-  s.feed(Bytes(stream.begin() + 6, stream.end()));
+  s.feed(Concat({Header(0, 0), Header(12, 3), Header(6, 0), good}));
   ASSERT_EQ(s.packets.size(), 1u);
   EXPECT_EQ(s.reassembler.discardedHeaders(), 3u);
+  // Half a header at the end of a datagram costs only itself when the next datagram of the same
+  // sender does not continue it.
+  Sink split;
+  split.feed(Concat({Header(0, 0), Bytes{12, 0}}));
+  split.feed(good);
+  ASSERT_EQ(split.packets.size(), 1u);
+  EXPECT_EQ(split.packets[0].payload[0], kCvUdpDisconnect);
+  EXPECT_EQ(split.reassembler.discardedHeaders(), 1u);
+  EXPECT_EQ(split.reassembler.droppedPartials(), 1u);
 }
 
 TEST(CvUdpReassembly, OtherValidTypesConsumeTheirPayloadAndAreIgnored) {
@@ -196,6 +203,125 @@ TEST(CvUdpReassembly, LargestPayloadAndResetBetweenStreams) {
   s.feed(Command(kCvUdpConnect, 0, 0, 0, 0, 0, 0));
   ASSERT_EQ(s.packets.size(), 2u);
   EXPECT_EQ(s.packets[1].type, kCvUdpCommand);
+}
+
+// One CAN_MSG packet with a single entry whose id tells the packets apart.
+Bytes FramePacket(uint32_t id) {
+  const uint8_t data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  Bytes out(80);
+  CvUdpBuildFrame(id, kCvUdpInfoRxReport | 8, 0, data, out.data());
+  return out;
+}
+
+Bytes Slice(const Bytes& b, size_t from, size_t to) {
+  return Bytes(b.begin() + static_cast<long>(from), b.begin() + static_cast<long>(to));
+}
+
+// Collects per source what a reassembler fed by several senders dispatches.
+struct MultiSink {
+  std::vector<Packet> packets;
+  CvUdpReassembler reassembler{[this](uint8_t type, const uint8_t* p, int n) {
+    packets.push_back({type, Bytes(p, p + n)});
+  }};
+  void feed(uint64_t source, const Bytes& b) { reassembler.feed(source, b.data(), b.size()); }
+  // The id word of every CAN_MSG dispatched, in order.
+  std::vector<uint32_t> ids() const {
+    std::vector<uint32_t> out;
+    for (const auto& p : packets)
+      if (p.type == kCvUdpCanMsg)
+        out.push_back(p.payload[0] | (p.payload[1] << 8) | (p.payload[2] << 16) |
+                      (static_cast<uint32_t>(p.payload[3]) << 24));
+    return out;
+  }
+};
+
+constexpr uint64_t kClient = CvUdpSourceKey(0x7F000001, 40000);
+constexpr uint64_t kStranger = CvUdpSourceKey(0x7F000001, 40001);
+
+TEST(CvUdpReassemblyBySource, InterleavedSendersKeepTheirOwnStreams) {
+  const Bytes a = FramePacket(0xA), b = FramePacket(0xB);
+  MultiSink s;
+  s.feed(kClient, Slice(a, 0, 30));
+  s.feed(kStranger, Slice(b, 0, 2));  // even a half header
+  s.feed(kClient, Slice(a, 30, 80));
+  s.feed(kStranger, Slice(b, 2, 80));
+  EXPECT_EQ(s.ids(), (std::vector<uint32_t>{0xA, 0xB}));
+  EXPECT_EQ(s.packets[0].payload, Slice(a, 4, 80));
+  EXPECT_EQ(s.reassembler.pendingSources(), 0);
+  EXPECT_EQ(s.reassembler.droppedPartials(), 0u);
+}
+
+TEST(CvUdpReassemblyBySource, StrayDatagramNeverCostsAnotherSendersPackets) {
+  // Three bytes that, continued by the client's next byte, would claim a 1024-byte payload.
+  const Bytes stray = {kCvUdpCanMsg, 0, 0};
+  const Bytes a = FramePacket(1);
+  MultiSink s;
+  s.feed(kClient, Slice(a, 0, 41));
+  s.feed(kStranger, stray);  // between the two halves of the client's packet
+  s.feed(kClient, Slice(a, 41, 80));
+  for (uint32_t id = 2; id < 300; ++id) s.feed(kClient, FramePacket(id));
+  std::vector<uint32_t> expected;
+  for (uint32_t id = 1; id < 300; ++id) expected.push_back(id);
+  EXPECT_EQ(s.ids(), expected);
+  EXPECT_EQ(s.packets[0].payload, Slice(a, 4, 80)) << "not a byte of the stray inside";
+
+  // Nor the stray sender's own next whole datagram.
+  s.packets.clear();
+  s.feed(kStranger, FramePacket(7));
+  EXPECT_EQ(s.ids(), (std::vector<uint32_t>{7}));
+  EXPECT_EQ(s.reassembler.droppedPartials(), 1u) << "the stray's three bytes";
+  EXPECT_EQ(s.reassembler.discardedHeaders(), 0u);
+}
+
+TEST(CvUdpReassemblyBySource, InconsistentContinuationIsDroppedAndCounted) {
+  const Bytes a = FramePacket(0xA), b = FramePacket(0xB);
+  const Bytes connect = Command(kCvUdpConnect, 0, 0, 1, 2, 3, 4);
+  MultiSink s;
+  // Half a frame, then a datagram that is a whole packet by itself: the half frame is dropped.
+  s.feed(kClient, Slice(a, 0, 40));
+  s.feed(kClient, connect);
+  ASSERT_EQ(s.packets.size(), 1u);
+  EXPECT_EQ(s.packets[0].payload, Slice(connect, 4, 24));
+  EXPECT_EQ(s.reassembler.droppedPartials(), 1u);
+
+  // Half a frame, then a datagram whose continued reading meets a malformed header (the half frame
+  // wants 40 more bytes; the 41st would start a header of type 0): dropped, and the datagram is
+  // read on its own, keeping the frame that starts it.
+  s.packets.clear();
+  s.feed(kClient, Slice(a, 0, 40));
+  s.feed(kClient, Concat({b, Slice(a, 0, 20)}));
+  EXPECT_EQ(s.ids(), (std::vector<uint32_t>{0xB}));
+  EXPECT_EQ(s.reassembler.droppedPartials(), 2u);
+  EXPECT_EQ(s.reassembler.pendingSources(), 1) << "the new half frame waits for its rest";
+  s.feed(kClient, Slice(a, 20, 80));
+  EXPECT_EQ(s.ids(), (std::vector<uint32_t>{0xB, 0xA}));
+
+  // A consistent continuation that leaves the next packet unfinished is still a continuation.
+  s.packets.clear();
+  const Bytes stream = Concat({a, b, a});
+  s.feed(kClient, Slice(stream, 0, 50));
+  s.feed(kClient, Slice(stream, 50, 170));
+  s.feed(kClient, Slice(stream, 170, 240));
+  EXPECT_EQ(s.ids(), (std::vector<uint32_t>{0xA, 0xB, 0xA}));
+  EXPECT_EQ(s.reassembler.droppedPartials(), 2u);
+}
+
+TEST(CvUdpReassemblyBySource, FloodOfSendersIsBoundedAndCounted) {
+  MultiSink s;
+  constexpr int kSenders = 1000;
+  const Bytes a = FramePacket(0xA);
+  for (int i = 0; i < kSenders; ++i) s.feed(CvUdpSourceKey(0x0A000000u + i, 1), Slice(a, 0, 10));
+  const int kept = CvUdpReassembler::kMaxPartialSources;
+  EXPECT_EQ(s.reassembler.pendingSources(), kept);
+  EXPECT_EQ(s.reassembler.evictedPartials(), static_cast<uint64_t>(kSenders - kept));
+
+  // The newest ones finish their packets; an evicted one's rest is read on its own (and skipped).
+  s.feed(CvUdpSourceKey(0x0A000000u + kSenders - 1, 1), Slice(a, 10, 80));
+  s.feed(CvUdpSourceKey(0x0A000000u, 1), Slice(a, 10, 80));
+  EXPECT_EQ(s.ids(), (std::vector<uint32_t>{0xA}));
+  s.reassembler.reset();
+  EXPECT_EQ(s.reassembler.pendingSources(), 0);
+  EXPECT_EQ(s.reassembler.evictedPartials(), 0u);
 }
 
 TEST(CvUdpAddress, DottedQuadsAndLocalNames) {

@@ -25,7 +25,7 @@ class TxDriver final : public CanBackend {
     attemptsAt.push_back(clock_.nowMs());
     if (failures > 0) {
       --failures;
-      ucan_.setError("%s", failureText.c_str());
+      host_.setError("%s", failureText.c_str());
       return 0;
     }
     frame.timestamp = static_cast<uint32_t>(clock_.nowMs());

@@ -1,0 +1,69 @@
+#include "can/interface_types.h"
+
+namespace busprobe {
+
+namespace {
+
+std::unique_ptr<CanBackend> Vendor(CanBackendHost& host, const CanInterfaceTypeRow& row) {
+  return MakeVendorBackend(host, row);
+}
+
+}  // namespace
+
+CanInterfaceTable::CanInterfaceTable() {
+  const auto cvudp = [](CanBackendHost& host, const CanInterfaceTypeRow&) { return MakeCvUdpBackend(host); };
+  const auto socketCan = [](CanBackendHost& host, const CanInterfaceTypeRow&) {
+    return MakeSocketCanBackend(host);
+  };
+  const auto virtualBus = [](CanBackendHost& host, const CanInterfaceTypeRow&) {
+    return MakeVirtualBackend(host);
+  };
+  // The selection list's order: its positions 0..7 are types 0, 1, 2, 5, 6, 4, 7, 8; the two
+  // interfaces of this platform follow. Kvaser and Vector report their channels once loaded.
+  rows_ = {
+      {kIntfNone, "none", "", 0, nullptr},
+      {kIntfCvUdp, "NVK CAN-via-UDP", "", 2, cvudp},
+      {kIntfNtcan, "ESD NTCAN-driver", "UCAN_Init: NTCAN driver (NTCAN.DLL) not loaded !", 1, Vendor},
+      {kIntfPcanDongle, "PCAN-Dongle LIGHT",
+       "UCAN_Init: PCAN-DONGLE-LIGHT driver (PCAN_DNG.DLL) not loaded !", 1, Vendor},
+      {kIntfPcanUsb, "PCAN-USB LIGHT", "UCAN_Init: PCAN-USB-LIGHT driver (PCAN_USB.DLL) not loaded !", 1,
+       Vendor},
+      {kIntfCanApi2, "PEAK CanApi2 driver", "UCAN_Init: Peak's CANAPI2 driver not loaded !", 1, Vendor},
+      {kIntfKvaser, "KVASER CANLIB", "UCAN_Init: FAILED loading Kvaser's CANLIB32 !", 0, Vendor},
+      {kIntfVector, "VECTOR XL Driver", "UCAN_Init: FAILED loading Vector's VXLAPI.DLL !", 0, Vendor},
+      {kIntfSocketCan, "Linux SocketCAN", "", 2, socketCan},
+      {kIntfVirtual, "Virtual bus (built-in)", "", 2, virtualBus},
+  };
+}
+
+const CanInterfaceTypeRow* CanInterfaceTable::find(int type) const {
+  for (const CanInterfaceTypeRow& row : rows_) {
+    if (row.type == type) return &row;
+  }
+  return nullptr;
+}
+
+std::string CanInterfaceTable::caption(int type) const {
+  const CanInterfaceTypeRow* row = find(type);
+  return row ? row->caption : "unknown";
+}
+
+void CanInterfaceTable::registerType(CanInterfaceTypeRow row) {
+  for (CanInterfaceTypeRow& existing : rows_) {
+    if (existing.type == row.type) {
+      existing = std::move(row);
+      return;
+    }
+  }
+  rows_.push_back(std::move(row));
+}
+
+std::unique_ptr<CanBackend> CanInterfaceTable::makeBackend(CanBackendHost& host, int type) const {
+  const CanInterfaceTypeRow* row = find(type);
+  if (row && row->factory) {
+    if (auto made = row->factory(host, *row)) return made;
+  }
+  return std::make_unique<CanBackend>(host, type);
+}
+
+}  // namespace busprobe
