@@ -63,6 +63,20 @@ bool ReadBit(Cursor& c, bool& bit) {
 // the DLC is only checked, and gives a remote request its length. The trailer (duration, bit count, flags,
 // CRC, bit timing) is optional: when its flags lack EDL the line holds a classic frame, the way some tools
 // log every frame of an FD channel.
+// `length` data bytes in the radix of the file, each after a blank.
+bool ReadDataBytes(Cursor& c, int radix, uint64_t length, uint8_t* data) {
+  int digits = 0;
+  for (uint64_t i = 0; i < length; ++i) {
+    if (!c.atBlank()) return false;
+    c.skipBlanks();
+    uint64_t byte = 0;
+    if (!logscan::ParseUnsigned(c, radix, 3, byte, digits) || digits == 0 || byte > 0xFF || !c.atBlankOrEnd())
+      return false;
+    data[i] = static_cast<uint8_t>(byte);
+  }
+  return true;
+}
+
 LineResult ParseVectorFdLine(Cursor& c, int radix, double time, LogFrame& out) {
   c.skipBlanks();
   uint64_t channel = 0;
@@ -106,16 +120,7 @@ LineResult ParseVectorFdLine(Cursor& c, int radix, double time, LogFrame& out) {
 
   CanFrame& f = out.frame;
   f.clear();
-  for (uint64_t i = 0; i < length; ++i) {
-    if (!c.atBlank()) return LineResult::kSkip;
-    c.skipBlanks();
-    uint64_t byte = 0;
-    if (!logscan::ParseUnsigned(c, radix, 3, byte, digits) || digits == 0 || byte > 0xFF ||
-        !c.atBlankOrEnd()) {
-      return LineResult::kSkip;
-    }
-    f.data[i] = static_cast<uint8_t>(byte);
-  }
+  if (!ReadDataBytes(c, radix, length, f.data)) return LineResult::kSkip;
 
   uint64_t flags = kFdFlagEdl;
   {
@@ -228,16 +233,7 @@ LineResult ParseVectorLine(std::string_view line, int radix, const NameLookup& l
   }
 
   f.clear();
-  for (uint64_t i = 0; i < length; ++i) {
-    if (!c.atBlank()) return LineResult::kSkip;
-    c.skipBlanks();
-    uint64_t byte = 0;
-    if (!logscan::ParseUnsigned(c, radix, 3, byte, digits) || digits == 0 || byte > 0xFF ||
-        !c.atBlankOrEnd()) {
-      return LineResult::kSkip;
-    }
-    f.data[i] = static_cast<uint8_t>(byte);
-  }
+  if (!ReadDataBytes(c, radix, length, f.data)) return LineResult::kSkip;
   f.id = id;
   f.length = static_cast<uint8_t>(length);
   f.timestamp = logscan::TimestampMs(time);
