@@ -48,7 +48,7 @@ void BM_CanrxLookupFullHistory(benchmark::State& state) {
   auto bus = VirtualBus::create();
   bench::RunningApp running(clock, bus);
   Application& app = *running.app;
-  for (uint32_t i = 0; i < Application::kHistorySize; ++i) {
+  for (uint32_t i = 0; i < ReceiveHistory::kSize; ++i) {
     CanFrame f;
     f.id = 0x100 + i;  // 0x100 .. 0x10FF: the upper ones are extended
     if (f.id > 0x7FF) f.id |= CanFrame::kExtended;

@@ -176,48 +176,43 @@ void Application::wireTickSteps() {
   });
 }
 
+namespace {
+// The next time of a periodic job after it ran: one that fell behind runs once and then keeps its
+// period from now, rather than catching up with a burst.
+void AdvanceSchedule(double& nextMs, double nowMs, double periodMs) {
+  nextMs = (nextMs == -RunLoop::kNever ? nowMs : nextMs) + periodMs;
+  if (nextMs < nowMs) nextMs = nowMs;
+}
+}  // namespace
+
 void Application::wireRunLoop() {
-  // Each job keeps its own next time; one that fell behind runs once and then keeps its period
-  // from now, rather than catching up with a burst.
-  struct Schedule {
-    double next = -RunLoop::kNever;
-    void advance(double nowMs, double periodMs) {
-      next = (next == -RunLoop::kNever ? nowMs : next) + periodMs;
-      if (next < nowMs) next = nowMs;
-    }
-  };
-  auto tickSchedule = std::make_shared<Schedule>();
-  runLoop_.install(RunJob::kTick,
-                   {[this, tickSchedule] { return shutDown_ ? RunLoop::kNever : tickSchedule->next; },
-                    [this, tickSchedule](double now) {
-                      tickSchedule->advance(now, kTickMs);
-                      tick();
+  runLoop_.install(RunJob::kTick, {[this] { return shutDown_ ? RunLoop::kNever : nextTickMs_; },
+                                   [this](double now) {
+                                     AdvanceSchedule(nextTickMs_, now, kTickMs);
+                                     tick();
+                                   }});
+  // A job that is not active forgets its schedule: when it starts again, it runs at once.
+  runLoop_.install(RunJob::kPlayer,
+                   {[this] {
+                      // Stepped while it plays, and while its window shows (a
+                      // paused player still refreshes the window's labels).
+                      const bool active =
+                          !shutDown_ && (player_->state() == PlayerState::kPlaying || player_->windowShown());
+                      if (!active) nextPlayerStepMs_ = -RunLoop::kNever;
+                      return active ? nextPlayerStepMs_ : RunLoop::kNever;
+                    },
+                    [this](double now) {
+                      AdvanceSchedule(nextPlayerStepMs_, now, player_->stepMs());
+                      if (player_->PlayerTick()) ui_.changed(UiTopic::kPlayer);
                     }});
-  auto playerSchedule = std::make_shared<Schedule>();
-  runLoop_.install(RunJob::kPlayer, {[this, playerSchedule] {
-                                       // Stepped while it plays, and while its window shows (a
-                                       // paused player still refreshes the window's labels).
-                                       if (shutDown_ || (player_->state() != PlayerState::kPlaying &&
-                                                         !player_->windowShown())) {
-                                         playerSchedule->next = -RunLoop::kNever;
-                                         return RunLoop::kNever;
-                                       }
-                                       return playerSchedule->next;
-                                     },
-                                     [this, playerSchedule](double now) {
-                                       playerSchedule->advance(now, player_->stepMs());
-                                       if (player_->PlayerTick()) ui_.changed(UiTopic::kPlayer);
-                                     }});
-  auto scriptSchedule = std::make_shared<Schedule>();
-  runLoop_.install(RunJob::kScriptTimer, {[this, scriptSchedule] {
-                                            if (shutDown_ || !running() || !program_->running()) {
-                                              scriptSchedule->next = -RunLoop::kNever;
-                                              return RunLoop::kNever;
-                                            }
-                                            return scriptSchedule->next;
+  runLoop_.install(RunJob::kScriptTimer, {[this] {
+                                            const bool active =
+                                                !shutDown_ && running() && program_->running();
+                                            if (!active) nextScriptSliceMs_ = -RunLoop::kNever;
+                                            return active ? nextScriptSliceMs_ : RunLoop::kNever;
                                           },
-                                          [this, scriptSchedule](double now) {
-                                            scriptSchedule->advance(now, 1.0);
+                                          [this](double now) {
+                                            AdvanceSchedule(nextScriptSliceMs_, now, 1.0);
                                             if (!inTick_) scripts_->timerSlice();
                                           }});
 }
@@ -253,7 +248,6 @@ void Application::startUp() {
   program_->setConfiguredTxDelayMs(settings_.interp.txDelay);
 
   step_ = kStepInit0;
-  lastDecimalCheckMs_ = clock_.nowMs();
 }
 
 void Application::tick() {

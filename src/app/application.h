@@ -69,7 +69,6 @@ struct ClosingNotice {
 
 class Application {
  public:
-  static constexpr int kHistorySize = static_cast<int>(ReceiveHistory::kSize);
   static constexpr int kDefaultPumpLimit = 500;
   static constexpr double kTickMs = 50.0;
   // Each receive step of the tick takes batches of kDefaultPumpLimit frames while frames wait,
@@ -208,7 +207,10 @@ class Application {
   bool shutDown_ = false;
   int phase_ = 0;
   uint64_t tickCount_ = 0;
-  double lastTickMs_ = -kTickMs;
+  // Next times of the run loop's jobs; -kNever: due at once.
+  double nextTickMs_ = -RunLoop::kNever;
+  double nextPlayerStepMs_ = -RunLoop::kNever;
+  double nextScriptSliceMs_ = -RunLoop::kNever;
   std::string statusLabel_;
   ClosingNotice notice_;
 
@@ -229,8 +231,6 @@ class Application {
   std::unique_ptr<ScriptSession> scripts_;
   bool frameEndedWait_ = false;
   uint64_t framesPumped_ = 0;
-
-  double lastDecimalCheckMs_ = 0;
 };
 
 }  // namespace busprobe

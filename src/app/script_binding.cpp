@@ -7,7 +7,7 @@ namespace busprobe {
 namespace {
 // The id index forgets identifiers that have left the history once it holds this many, so a flood
 // of distinct extended identifiers cannot grow it without bound.
-constexpr std::size_t kIdIndexLimit = 4 * Application::kHistorySize;
+constexpr std::size_t kIdIndexLimit = 4 * ReceiveHistory::kSize;
 }  // namespace
 
 Application::ScriptBinding::ScriptBinding(Application& app) : app_(app), tone_(app.audio_.get()) {}

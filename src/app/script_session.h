@@ -36,7 +36,6 @@ class ScriptSession {
   void timerSlice();
   // The slice after a received frame ended a wcan wait.
   void frameSlice(double deadlineSec);
-  bool running() const { return program_.running(); }
 
   // "Show Variables ..." and "Show Call Stack ..." print into the messages window.
   void printVariables();
