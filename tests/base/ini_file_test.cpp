@@ -212,7 +212,7 @@ TEST(IniFile, FailedSaveReportsAndLeavesNoPartialFile) {
   EXPECT_FALSE(ini.save(dir.file("occupied.ini"), &error));
   EXPECT_FALSE(error.empty());
   EXPECT_EQ(dir.entries(), 1u);
-  EXPECT_EQ(ini.load(dir.file("occupied.ini"), &error), IniFile::LoadResult::kFailed);
+  EXPECT_EQ(ini.load(dir.file("occupied.ini"), &error), IniFile::LoadResult::kRefused);
 
   if (::geteuid() != 0) {  // the super-user may write anywhere
     const std::string ro = dir.file("ro");
