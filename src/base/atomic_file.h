@@ -13,7 +13,8 @@ namespace busprobe {
 // written through: the file it names is replaced (or created, when the link dangles) and the link
 // stays. Returns 0, or the errno of the step that failed (nothing is replaced then); EROFS when
 // the file exists but this user may not write it (made read-only, a read-only file system): a
-// rename would replace it all the same, so it is left alone.
+// rename would replace it all the same, so it is left alone; EPERM when what stands there (or
+// where the link leads) is not a regular file: a directory, a FIFO or a device is never replaced.
 int WriteFileAtomically(const std::string& path, std::string_view content);
 
 // The name of the temporary file a save of `base` in `dir` by process `pid` uses on its
