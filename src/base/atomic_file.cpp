@@ -95,8 +95,9 @@ int WriteFileAtomically(const std::string& path, std::string_view content) {
   if (exists && !S_ISREG(old.st_mode)) return EPERM;
   // A file the user made read-only says "leave me as I am"; the rename below would not ask. The
   // super-user passes every access check, so a file without any write permission counts too.
-  if (exists && (((old.st_mode & 0222) == 0) || (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0 &&
-                                                 (errno == EACCES || errno == EROFS))))
+  if (exists &&
+      (((old.st_mode & 0222) == 0) ||
+       (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0 && (errno == EACCES || errno == EROFS))))
     return EROFS;
 
   // A temporary name of our own (process id, O_EXCL) in the same directory, so that the rename

@@ -353,7 +353,7 @@ void CommandPane::showFile() {
   // back on every edit.
   lineEnd_ = shown.contains(QStringLiteral("\r\n")) ? QStringLiteral("\r\n")
              : shown.contains(QLatin1Char('\r'))    ? QStringLiteral("\r")
-                                                     : QStringLiteral("\n");
+                                                    : QStringLiteral("\n");
   shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
   loading_ = true;

@@ -357,7 +357,8 @@ double ScriptProgram::step() {
     // here quietly would pass for a run of every line.
     if (pc_ >= kMaxScriptLines && host_.lineCount() > kMaxScriptLines) {
       char text[96];
-      std::snprintf(text, sizeof text, translateFormat("Program longer than %d lines: stopped"), kMaxScriptLines);
+      std::snprintf(text, sizeof text, translateFormat("Program longer than %d lines: stopped"),
+                    kMaxScriptLines);
       stopWithMessage(kErrApplication, text);
       return 0.1;
     }

@@ -146,7 +146,8 @@ TEST_F(UserFilesTest, ScriptLongerThanTheLineLimitIsNotLoaded) {
   const std::string tooLong = files.file("long.bpr");
   WriteFile(tooLong, NumberedLines(kMaxScriptLines + 1));
   EXPECT_FALSE(app->scripts().loadCommandFile(tooLong));
-  EXPECT_TRUE(s->ui.hasLine("Command file \"" + tooLong + "\" has 10000 lines; at most 9999 lines can be run: not loaded."));
+  EXPECT_TRUE(s->ui.hasLine("Command file \"" + tooLong +
+                            "\" has 10000 lines; at most 9999 lines can be run: not loaded."));
   // The editor keeps the script it had.
   EXPECT_EQ(app->commandFile().path(), files.file("fits.bpr"));
   EXPECT_EQ(app->commandFile().lineCount(), kMaxScriptLines);

@@ -61,9 +61,7 @@ TEST_F(GuardedFileTest, SizeLimitIsInclusiveAndBiggerFilesAreRefused) {
   EXPECT_TRUE(text.empty());
 
   // A sparse giant costs nothing to make; reading it whole would exhaust memory.
-  {
-    std::ofstream(file("huge"), std::ios::binary);
-  }
+  { std::ofstream(file("huge"), std::ios::binary); }
   fs::resize_file(file("huge"), uintmax_t{8} << 30);
   EXPECT_EQ(ReadRegularFile(file("huge"), 1 << 20, text, &reason), GuardedReadStatus::kRefused);
   EXPECT_EQ(reason, "file too large");
