@@ -8,6 +8,7 @@
 #include "app/config_file.h"
 #include "app/script_binding.h"
 #include "app/script_extensions.h"
+#include "base/atomic_file.h"
 #include "interp/variable_file.h"
 
 namespace busprobe {
@@ -232,11 +233,22 @@ void Application::startUp() {
   std::setlocale(LC_NUMERIC, "C");
 
   iniPath_ = BuildIniFileName(options_.configDir, instanceNumber());
-  LoadInterfaceSettings(iniPath_, interfaceSettings_);
-  LoadSoundSettings(iniPath_, settings_);
-  LoadMainSettings(iniPath_, settings_);
-  LoadMainWindowSettings(iniPath_, windowSettings_, instanceNumber());
-  LoadPlayerWindowSettings(iniPath_, playerWindowSettings_);
+  RemoveStaleTempFiles(options_.configDir, IsSavedConfigDirectoryFile);
+  {
+    // One read for every record; what a missing or unreadable file gives is in config_file.h.
+    IniFile ini;
+    std::string error;
+    const IniFile::LoadResult loaded = ini.load(iniPath_, &error);
+    // A FIFO or a device under the configuration's name is worth telling: the settings of this
+    // run are the defaults, and they will not be saved over it.
+    if (loaded == IniFile::LoadResult::kRefused) messages_.PrintMessage("%s", error.c_str());
+    if (loaded == IniFile::LoadResult::kOk || loaded == IniFile::LoadResult::kMissing)
+      ReadInterfaceSettings(ini, interfaceSettings_);
+    ReadSoundSettings(ini, settings_);
+    ReadMainSettings(ini, settings_);
+    ReadMainWindowSettings(ini, windowSettings_, instanceNumber());
+    ReadPlayerWindowSettings(ini, playerWindowSettings_);
+  }
   messages_.setMaxLines(settings_.display.maxWindowLines);
 
   traffic_->rxList().reset(settings_.display.rxListType);
@@ -291,8 +303,11 @@ void Application::stepFirstRun() {
 
 void Application::stepInit1() {
   interpState_->clearAll();
-  if (settings_.interp.saveVarValues != 0)
-    LoadVariables(*interpState_, *scriptBinding_, scripts_->variablesPath());
+  if (settings_.interp.saveVarValues != 0) {
+    std::string error;
+    if (!LoadVariables(*interpState_, *scriptBinding_, scripts_->variablesPath(), &error) && !error.empty())
+      messages_.PrintMessage("%s", error.c_str());
+  }
   if (instanceNumber() > 0) {
     messages_.PrintMessage("Warning: Multiple program instances running !");
     messages_.PrintMessage("         This may cause CAN DRIVER problems !");
@@ -386,6 +401,14 @@ void Application::checkDecimalSeparator() {
   }
 }
 
+void Application::reportSaveError(const std::string& error) {
+  // The saves of one shutdown fail alike (a read-only file refuses every one): once is enough.
+  if (error == lastSaveError_) return;
+  lastSaveError_ = error;
+  messages_.PrintMessage("%s", error.c_str());
+  std::fprintf(stderr, "busprobe: %s\n", error.c_str());
+}
+
 void Application::shutDown(bool save) {
   if (shutDown_) return;
   updateNotice("this may be TERRIBLY slow due to some stupid antivirus software ...");
@@ -411,10 +434,7 @@ void Application::shutDown(bool save) {
     bool ok = SaveMainWindowSettings(iniPath_, windowSettings_, &error) &&
               SavePlayerWindowSettings(iniPath_, playerWindowSettings_, &error) &&
               SaveSoundSettings(iniPath_, settings_, &error) && SaveMainSettings(iniPath_, settings_, &error);
-    if (!ok) {
-      messages_.PrintMessage("%s", error.c_str());
-      std::fprintf(stderr, "busprobe: %s\n", error.c_str());
-    }
+    if (!ok) reportSaveError(error);
   }
 
   if (settings_.interp.saveVarValues != 0) {
@@ -427,10 +447,7 @@ void Application::shutDown(bool save) {
   if (save) {
     updateNotice("saving machine-dependent settings ...");
     std::string error;
-    if (!SaveInterfaceSettings(iniPath_, interfaceSettings_, &error)) {
-      messages_.PrintMessage("%s", error.c_str());
-      std::fprintf(stderr, "busprobe: %s\n", error.c_str());
-    }
+    if (!SaveInterfaceSettings(iniPath_, interfaceSettings_, &error)) reportSaveError(error);
   }
 
   updateNotice("closing CAN ...");

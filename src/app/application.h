@@ -179,6 +179,7 @@ class Application {
   void checkDecimalSeparator();
   void setStatusLabel(std::string text);
   void updateNotice(std::string secondLine);
+  void reportSaveError(const std::string& error);
   std::string resolvePath(const std::string& path) const;
 
   UserInterface& ui_;
@@ -213,6 +214,7 @@ class Application {
   double nextScriptSliceMs_ = -RunLoop::kNever;
   std::string statusLabel_;
   ClosingNotice notice_;
+  std::string lastSaveError_;
 
   std::unique_ptr<TrafficPaths> traffic_;
   ReceiveHistory history_;

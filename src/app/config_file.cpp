@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "base/settings_keys.h"
+#include "interp/variable_file.h"
 
 namespace busprobe {
 
@@ -50,7 +51,8 @@ void VisitPlayerWindow(P& p, V& v) {
 template <class Fn>
 bool Update(const std::string& path, std::string* error, Fn&& write) {
   IniFile ini;
-  if (ini.load(path, error) == IniFile::LoadResult::kFailed) return false;
+  const IniFile::LoadResult loaded = ini.load(path, error);
+  if (loaded == IniFile::LoadResult::kFailed || loaded == IniFile::LoadResult::kRefused) return false;
   const std::string before = ini.text();
   write(ini);
   if (ini.text() == before) return true;  // nothing to write
@@ -72,6 +74,18 @@ std::string BuildIniFileName(const std::string& directory, int instanceNumber) {
   name += "NVK_Busprobe";
   if (instanceNumber > 0) name += std::to_string(instanceNumber);
   return name + ".ini";
+}
+
+bool IsSavedConfigDirectoryFile(std::string_view name) {
+  if (name == kVariablesFileName) return true;
+  constexpr std::string_view kStem = "NVK_Busprobe", kExt = ".ini";
+  if (name.size() < kStem.size() + kExt.size() || name.substr(0, kStem.size()) != kStem ||
+      name.substr(name.size() - kExt.size()) != kExt)
+    return false;
+  const std::string_view number = name.substr(kStem.size(), name.size() - kStem.size() - kExt.size());
+  for (const char c : number)
+    if (c < '0' || c > '9') return false;
+  return true;
 }
 
 void ReadMainSettings(const IniFile& ini, MainSettings& s) {
@@ -164,7 +178,8 @@ bool SavePlayerWindowSettings(const std::string& path, const PlayerWindowSetting
 
 void LoadInterfaceSettings(const std::string& path, CanInterfaceSettings& c) {
   IniFile ini;
-  if (ini.load(path) == IniFile::LoadResult::kFailed) return;
+  const IniFile::LoadResult loaded = ini.load(path);
+  if (loaded == IniFile::LoadResult::kFailed || loaded == IniFile::LoadResult::kRefused) return;
   ReadInterfaceSettings(ini, c);
 }
 

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "app/settings.h"
 #include "base/ini_file.h"
@@ -25,6 +26,11 @@ namespace busprobe {
 // n > 0 gives "NVK_Busprobe<n>.ini". The directory is taken whole: cutting a long one would
 // name a different place.
 std::string BuildIniFileName(const std::string& directory, int instanceNumber);
+
+// The files the program saves into the configuration directory: the configuration file of any
+// instance ("NVK_Busprobe.ini", "NVK_Busprobe<n>.ini") and "current_vars.txt". Their temporary
+// files, left by a save that was killed, are removed at start-up.
+bool IsSavedConfigDirectoryFile(std::string_view name);
 
 // The main sections: "CanSettings", "Directories", "CanDisplay", "Trigger", "Interpreter",
 // "Logging", "CanMessages", "LogfilePlayer" and CurrFile of "LastSession" (by default the

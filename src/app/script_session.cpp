@@ -39,13 +39,28 @@ void ScriptSession::printCallStack() {
 }
 
 bool ScriptSession::loadCommandFile(const std::string& path, bool quietIfMissing) {
-  if (path.empty() || !file_.load(path)) {
-    if (!quietIfMissing) messages_.PrintMessage("Could not read command file \"%s\" .", path.c_str());
-    return false;
+  std::string reason;
+  int lines = 0;
+  const CommandFile::LoadResult result =
+      path.empty() ? CommandFile::LoadResult::kMissing : file_.load(path, &reason, &lines);
+  switch (result) {
+    case CommandFile::LoadResult::kOk:
+      messages_.PrintMessage("Loaded Busprobe command file from \"%s\" .", path.c_str());
+      notify_.changed(UiTopic::kCommandFile);
+      return true;
+    case CommandFile::LoadResult::kMissing:
+    case CommandFile::LoadResult::kUnreadable:
+      if (!quietIfMissing) messages_.PrintMessage("Could not read command file \"%s\" .", path.c_str());
+      return false;
+    case CommandFile::LoadResult::kRefused:
+      messages_.PrintMessage("Could not read command file \"%s\": %s .", path.c_str(), reason.c_str());
+      return false;
+    case CommandFile::LoadResult::kTooManyLines:
+      messages_.PrintMessage("Command file \"%s\" has %d lines; at most %d lines can be run: not loaded.",
+                             path.c_str(), lines, kMaxScriptLines);
+      return false;
   }
-  messages_.PrintMessage("Loaded Busprobe command file from \"%s\" .", path.c_str());
-  notify_.changed(UiTopic::kCommandFile);
-  return true;
+  return false;
 }
 
 bool ScriptSession::saveCommandFile(const std::string& path, std::string* error) {

@@ -46,7 +46,8 @@ class ScriptSession {
 
   // Loads a command file into the editor: "Loaded Busprobe command file from ..." and the editor
   // shows it; a file that cannot be read is reported ("Could not read command file ...") unless
-  // `quietIfMissing`, and the document stays as it was.
+  // `quietIfMissing`, and the document stays as it was. A FIFO, a device, an oversized file or a
+  // script longer than the program's line limit is always reported and never loaded.
   bool loadCommandFile(const std::string& path, bool quietIfMissing = false);
   // Saves the editor's text; false with the reason printed and in `error`.
   bool saveCommandFile(const std::string& path, std::string* error = nullptr);

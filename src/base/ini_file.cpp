@@ -1,9 +1,5 @@
 #include "base/ini_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -13,13 +9,14 @@
 #include <system_error>
 
 #include "base/atomic_file.h"
+#include "base/guarded_file.h"
 
 namespace busprobe {
 
 namespace {
 
 // A configuration file this large is not one we wrote; reading it whole could exhaust memory.
-constexpr off_t kMaxFileSize = 64 * 1024 * 1024;
+constexpr std::size_t kMaxFileSize = 64 * 1024 * 1024;
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
@@ -157,52 +154,29 @@ std::string IniFile::text() const {
 
 IniFile::LoadResult IniFile::load(const std::string& path, std::string* error) {
   *this = IniFile();
-  // O_NONBLOCK keeps a FIFO planted under the configuration's name from hanging the start-up.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    if (errno == ENOENT) return LoadResult::kMissing;
-    SetError(error, FileError("read", path, ErrnoText(errno)));
-    return LoadResult::kFailed;
+  std::string data, reason;
+  switch (ReadRegularFile(path, kMaxFileSize, data, &reason)) {
+    case GuardedReadStatus::kOk:
+      *this = parse(data);
+      return LoadResult::kOk;
+    case GuardedReadStatus::kMissing:
+      return LoadResult::kMissing;
+    case GuardedReadStatus::kCannotOpen:
+      SetError(error, FileError("read", path, reason));
+      return LoadResult::kFailed;
+    case GuardedReadStatus::kRefused:
+      break;
   }
-  struct stat st {};
-  std::string reason;
-  if (::fstat(fd, &st) != 0) {
-    reason = ErrnoText(errno);
-  } else if (!S_ISREG(st.st_mode)) {
-    reason = "not a regular file";
-  } else if (st.st_size > kMaxFileSize) {
-    reason = "file too large";
-  }
-  std::string data;
-  if (reason.empty()) {
-    data.reserve(static_cast<size_t>(st.st_size));
-    char buf[65536];
-    for (;;) {
-      const ssize_t n = ::read(fd, buf, sizeof buf);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        reason = ErrnoText(errno);
-        break;
-      }
-      if (n == 0) break;
-      data.append(buf, static_cast<size_t>(n));
-      if (data.size() > static_cast<size_t>(kMaxFileSize)) {
-        reason = "file too large";
-        break;
-      }
-    }
-  }
-  ::close(fd);
-  if (!reason.empty()) {
-    SetError(error, FileError("read", path, reason));
-    return LoadResult::kFailed;
-  }
-  *this = parse(data);
-  return LoadResult::kOk;
+  SetError(error, FileError("read", path, reason));
+  return LoadResult::kRefused;
 }
 
 bool IniFile::save(const std::string& path, std::string* error) const {
   if (const int err = WriteFileAtomically(path, text()); err != 0) {
+    if (err == EROFS) {
+      SetError(error, "Configuration file \"" + path + "\" is read-only: settings not saved.");
+      return false;
+    }
     SetError(error, FileError("write", path, ErrnoText(err)));
     return false;
   }

@@ -23,6 +23,7 @@ class IniFile {
     kOk,
     kMissing,  // the file does not exist: an empty document
     kFailed,   // the file exists but could not be read: an empty document, error text set
+    kRefused,  // not a regular file (a FIFO, a device) or too large: as kFailed, never waited on
   };
 
   IniFile() = default;
@@ -34,7 +35,8 @@ class IniFile {
   LoadResult load(const std::string& path, std::string* error = nullptr);
 
   // Writes the document to a temporary file beside `path`, flushes it to disk and renames it over
-  // `path`. On failure returns false with a text for the user and leaves the old file untouched.
+  // `path`. On failure returns false with a text for the user and leaves the old file untouched;
+  // a file this user may not write (made read-only) is not replaced either, with its own text.
   bool save(const std::string& path, std::string* error = nullptr) const;
 
   // The file contents the document stands for.

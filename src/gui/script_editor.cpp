@@ -349,9 +349,13 @@ CommandPane::CommandPane(CommandFile& file, MainWindowSettings& settings, QWidge
 
 void CommandPane::showFile() {
   QString shown = CoreTextToQt(file_.text(), &latin1_);
-  // The editor keeps bare line feeds; a file written with CR LF gets them back on every edit.
-  crlf_ = shown.contains(QStringLiteral("\r\n"));
+  // The editor keeps bare line feeds; a file written with CR LF or CR alone gets its line ends
+  // back on every edit.
+  lineEnd_ = shown.contains(QStringLiteral("\r\n")) ? QStringLiteral("\r\n")
+             : shown.contains(QLatin1Char('\r'))    ? QStringLiteral("\r")
+                                                    : QStringLiteral("\n");
   shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
   loading_ = true;
   editor_->setPlainText(shown);
   loading_ = false;
@@ -367,7 +371,7 @@ void CommandPane::refreshTitle() {
 void CommandPane::takeEdit() {
   if (loading_) return;
   QString text = editor_->toPlainText();
-  if (crlf_) text.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
+  if (lineEnd_ != QStringLiteral("\n")) text.replace(QStringLiteral("\n"), lineEnd_);
   file_.setText(latin1_ ? text.toLatin1().toStdString() : text.toStdString());
   refreshTitle();
   emit edited();

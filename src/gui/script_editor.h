@@ -146,7 +146,8 @@ class CommandPane : public QWidget {
   // A file that is not valid UTF-8 is shown and written back as Latin-1, so an edit never turns
   // its umlauts into replacement characters.
   bool latin1_ = false;
-  bool crlf_ = false;
+  // The file's line end ("\n", "\r\n" or "\r"), restored on every edit.
+  QString lineEnd_ = QStringLiteral("\n");
 };
 
 }  // namespace busprobe

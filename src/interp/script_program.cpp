@@ -353,6 +353,15 @@ double ScriptProgram::step() {
   skipBreakpointAt_ = -1;
   std::string_view line;
   if (!readProgramLine(pc_, line)) {
+    // Loading refuses a file beyond the limit, but an edited text can still outgrow it; ending
+    // here quietly would pass for a run of every line.
+    if (pc_ >= kMaxScriptLines && host_.lineCount() > kMaxScriptLines) {
+      char text[96];
+      std::snprintf(text, sizeof text, translateFormat("Program longer than %d lines: stopped"),
+                    kMaxScriptLines);
+      stopWithMessage(kErrApplication, text);
+      return 0.1;
+    }
     running_ = false;
     return 0.1;
   }

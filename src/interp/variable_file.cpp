@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "base/atomic_file.h"
+#include "base/guarded_file.h"
 
 namespace busprobe {
 
@@ -181,17 +182,20 @@ bool SaveVariables(const InterpState& state, const std::string& path) {
   return WriteFileAtomically(path, FormatVariablesFile(state)) == 0;
 }
 
-bool LoadVariables(InterpState& state, ScriptEnvironment& env, const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  LineReader reader(state, env);
-  char chunk[4096];
-  std::size_t n = 0;
-  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) reader.feed(std::string_view(chunk, n));
-  const bool failed = std::ferror(file) != 0;
-  std::fclose(file);
-  reader.finish();
-  return !failed;
+bool LoadVariables(InterpState& state, ScriptEnvironment& env, const std::string& path, std::string* error) {
+  std::string text, reason;
+  switch (ReadRegularFile(path, kMaxVariablesFileBytes, text, &reason)) {
+    case GuardedReadStatus::kOk:
+      LoadVariablesFromText(state, env, text);
+      return true;
+    case GuardedReadStatus::kMissing:
+    case GuardedReadStatus::kCannotOpen:
+      return false;
+    case GuardedReadStatus::kRefused:
+      break;
+  }
+  if (error) *error = "Variables file \"" + path + "\" not loaded: " + reason + ".";
+  return false;
 }
 
 void LoadVariablesFromText(InterpState& state, ScriptEnvironment& env, std::string_view text) {

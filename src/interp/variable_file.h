@@ -32,9 +32,14 @@ std::string FormatVariablesFile(const InterpState& state);
 // while saving leaves the previous values in place. False when it cannot be written.
 bool SaveVariables(const InterpState& state, const std::string& path);
 
+// Far more than 100 variables of 255 characters each; a larger file is not one we wrote.
+inline constexpr std::size_t kMaxVariablesFileBytes = 4 * 1024 * 1024;
+
 // Reads the file into the table (which the caller has cleared). False when it cannot be read; a
-// damaged file loads what it can.
-bool LoadVariables(InterpState& state, ScriptEnvironment& env, const std::string& path);
+// damaged file loads what it can. A missing or unopenable file is silently skipped; one that is
+// refused (not a regular file, larger than kMaxVariablesFileBytes) also sets `error`.
+bool LoadVariables(InterpState& state, ScriptEnvironment& env, const std::string& path,
+                   std::string* error = nullptr);
 
 // Loads file text that is already in memory.
 void LoadVariablesFromText(InterpState& state, ScriptEnvironment& env, std::string_view text);

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/guarded_file.h"
 #include "traffic/log_reader_scan.h"
 
 namespace busprobe {
@@ -28,16 +29,14 @@ LogLineSource::~LogLineSource() {
 
 bool LogLineSource::openFile(const std::string& path) {
   close();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Only regular files, opened without blocking: a FIFO would hang the open, a pipe or a device
+  // could feed the detection for ever.
+  GuardedReadStatus status = GuardedReadStatus::kOk;
+  uint64_t size = 0;
+  const int fd = OpenRegularFile(path, status, nullptr, &size);
   if (fd < 0) return false;
-  struct stat st {};
-  // Only regular files: a pipe or a device could feed the detection for ever.
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return false;
-  }
   fd_ = fd;
-  size_ = static_cast<uint64_t>(st.st_size);
+  size_ = size;
   seek(0);
   return true;
 }

@@ -10,6 +10,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/bounded_child.h"
+
 namespace busprobe {
 namespace {
 
@@ -212,7 +214,7 @@ TEST(IniFile, FailedSaveReportsAndLeavesNoPartialFile) {
   EXPECT_FALSE(ini.save(dir.file("occupied.ini"), &error));
   EXPECT_FALSE(error.empty());
   EXPECT_EQ(dir.entries(), 1u);
-  EXPECT_EQ(ini.load(dir.file("occupied.ini"), &error), IniFile::LoadResult::kFailed);
+  EXPECT_EQ(ini.load(dir.file("occupied.ini"), &error), IniFile::LoadResult::kRefused);
 
   if (::geteuid() != 0) {  // the super-user may write anywhere
     const std::string ro = dir.file("ro");
@@ -222,6 +224,33 @@ TEST(IniFile, FailedSaveReportsAndLeavesNoPartialFile) {
     EXPECT_FALSE(ini.save(ro + "/NVK_Busprobe.ini", &error));
     EXPECT_EQ(ReadFile(ro + "/NVK_Busprobe.ini"), "old");
     EXPECT_EQ(std::distance(fs::directory_iterator(ro), {}), 1);
+  }
+}
+
+TEST(IniFile, ReadOnlyFileIsNotReplacedAndSaysSo) {
+  TempDir dir;
+  const std::string path = dir.file("NVK_Busprobe.ini");
+  WriteFile(path, "[S]\nK=1\n");
+  ::chmod(path.c_str(), 0444);
+  IniFile ini = IniFile::parse("[S]\nK=2\n");
+  std::string error;
+  EXPECT_FALSE(ini.save(path, &error));
+  EXPECT_EQ(error, "Configuration file \"" + path + "\" is read-only: settings not saved.");
+  EXPECT_EQ(ReadFile(path), "[S]\nK=1\n");
+}
+
+TEST(IniFile, FifoOrDeviceUnderTheNameIsRefusedAtOnce) {
+  TempDir dir;
+  ASSERT_EQ(::mkfifo(dir.file("fifo.ini").c_str(), 0600), 0);
+  fs::create_symlink("/dev/zero", dir.file("zero.ini"));
+  for (const char* name : {"fifo.ini", "zero.ini"}) {
+    SCOPED_TRACE(name);
+    const std::string path = dir.file(name);
+    ASSERT_TRUE(test::ReturnsWithin(10, [&] { IniFile().load(path); }));
+    IniFile ini;
+    std::string error;
+    EXPECT_EQ(ini.load(path, &error), IniFile::LoadResult::kRefused);
+    EXPECT_EQ(error, "Could not read configuration file \"" + path + "\": not a regular file");
   }
 }
 

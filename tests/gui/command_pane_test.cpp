@@ -56,6 +56,19 @@ TEST_F(CommandPaneTest, EditsKeepTheFilesEncodingAndLineEnds) {
   s.app().commandFile().setModified(false);
 }
 
+TEST_F(CommandPaneTest, CarriageReturnLineEndsAreShownAsLinesAndKept) {
+  writeScript("print 1\rprint 2\r");
+  GuiSession s(config_.path(), locks_.path());
+  QPlainTextEdit* editor = s.window().commandPane()->editor();
+  s.ticks(1);
+  EXPECT_EQ(editor->blockCount(), 3);
+  EXPECT_EQ(editor->toPlainText(), QStringLiteral("print 1\nprint 2\n"));
+  typeAtEnd(editor, QStringLiteral("print 3"));
+  EXPECT_EQ(s.app().commandFile().text(), "print 1\rprint 2\rprint 3");
+  EXPECT_EQ(s.app().commandFile().lineCount(), 3);
+  s.app().commandFile().setModified(false);
+}
+
 TEST_F(CommandPaneTest, ClosingAsksToSaveAnEditedScript) {
   writeScript("a\n");
   GuiSession s(config_.path(), locks_.path());

@@ -506,5 +506,18 @@ TEST_F(ScriptProgramTest, HostileTextStopsWithAnErrorAndNeverOverruns) {
   EXPECT_EQ(lastMessage(), "Out of memory for array/list \"a\". in line 3");
 }
 
+TEST_F(ScriptProgramTest, TextBeyondTheLineLimitStopsWithAnErrorInsteadOfEndingQuietly) {
+  run(linesWith(kMaxScriptLines, {{kMaxScriptLines, "Last := 1"}}), 1000000);
+  EXPECT_EQ(intVar("Last"), 1);
+  EXPECT_FALSE(program.stoppedByError()) << lastMessage();
+
+  host.messages.clear();
+  run(linesWith(kMaxScriptLines + 1, {{kMaxScriptLines + 1, "Late := 1"}}), 1000000);
+  EXPECT_FALSE(program.running());
+  EXPECT_TRUE(program.stoppedByError());
+  EXPECT_EQ(lastMessage(), "Program longer than 9999 lines: stopped in line 9999");
+  EXPECT_EQ(intVar("Late"), -999999);
+}
+
 }  // namespace
 }  // namespace busprobe

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "base/bounded_child.h"
 #include "base/clock.h"
 
 namespace busprobe {
@@ -219,6 +221,39 @@ TEST(VariableFile, SavedLinesNeverSpillIntoTheNextLine) {
   back.load(text);
   EXPECT_EQ(back.get("Text")->text(), "first");
   EXPECT_EQ(back.get("Sneaky"), nullptr);
+}
+
+TEST(VariableFile, FifoDeviceOrHugeFileIsRefusedWithAText) {
+  ScratchDir dir;
+  VarFixture f;
+  const std::string fifo = dir.file("fifo_vars.txt");
+  const std::string zero = dir.file("zero_vars.txt");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  fs::create_symlink("/dev/zero", zero);
+  for (const std::string& path : {fifo, zero}) {
+    SCOPED_TRACE(path);
+    ASSERT_TRUE(test::ReturnsWithin(10, [&] { LoadVariables(*f.state, f.env, path); }));
+    std::string error;
+    EXPECT_FALSE(LoadVariables(*f.state, f.env, path, &error));
+    EXPECT_EQ(error, "Variables file \"" + path + "\" not loaded: not a regular file.");
+  }
+
+  // A file beyond the limit is not one we wrote: nothing of it is loaded.
+  const std::string huge = dir.file("current_vars.txt");
+  {
+    std::ofstream out(huge, std::ios::binary);
+    out << "Count: ty=I32, va=5\r\n";
+  }
+  fs::resize_file(huge, kMaxVariablesFileBytes + 1);
+  std::string error;
+  EXPECT_FALSE(LoadVariables(*f.state, f.env, huge, &error));
+  EXPECT_EQ(error, "Variables file \"" + huge + "\" not loaded: file too large.");
+  EXPECT_EQ(f.get("Count"), nullptr);
+
+  // A missing file stays silent, as before.
+  error.clear();
+  EXPECT_FALSE(LoadVariables(*f.state, f.env, dir.file("absent.txt"), &error));
+  EXPECT_TRUE(error.empty());
 }
 
 }  // namespace
