@@ -131,6 +131,12 @@ class LogLineSource {
   bool eof_ = false;
   bool skipping_ = false;  // inside an over-long line, dropping bytes up to its end
   bool afterCr_ = false;   // the last line ended in a CR at the end of the buffer
+  // The next LF is looked for once, not once per line: lines that end in a lone CR would otherwise
+  // each scan the rest of the buffer for a LF. When lfKnown_, buffer_[lfAt_] is the first LF at or
+  // after begin_ (until begin_ passes it); otherwise [begin_, lfScannedTo_) holds none.
+  bool lfKnown_ = false;
+  size_t lfAt_ = 0;
+  size_t lfScannedTo_ = 0;
   int fd_ = -1;
   bool memoryOpen_ = false;
   std::string_view memory_;
