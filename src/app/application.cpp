@@ -9,6 +9,7 @@
 #include "app/script_binding.h"
 #include "app/script_extensions.h"
 #include "interp/variable_file.h"
+#include "traffic/record_play_guard.h"
 
 namespace busprobe {
 
@@ -94,6 +95,11 @@ Application::Application(UserInterface& ui, Clock& clock, AppOptions options)
   player_ = std::make_unique<LogPlayer>(
       clock_, settings_.player, [this](std::string_view name) { return canNames_.idForName(name); },
       [this](CanFrame& frame, int options) { return TransmitFrame(frame, static_cast<unsigned>(options)); });
+  // Neither may take the file the other holds, whichever is started first and from wherever.
+  logger_->setOpenCheck(
+      [this](const std::string& path) { return CheckRecordingInto(path, player_->fileIdentity()); });
+  player_->setOpenCheck(
+      [this](const std::string& path) { return CheckPlayingFrom(path, logger_->fileIdentity()); });
 
   trafficDisplay_ =
       std::make_unique<TrafficDisplay>(*traffic_, settings_.display, *logger_, *player_, clock_);
