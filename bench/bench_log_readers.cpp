@@ -1,6 +1,9 @@
 // Log player line readers: lines per second through LogReader (file read in blocks, lines parsed in
 // place), one file of each form, and CAN FD lines (64 bytes each) in the Vector ASCII form. Goal for
 // the Vector ASCII reader: 1,000,000 lines/s and more.
+// Also files that are no log at all, opened (detection) and read to their end as the player would:
+// 4 MB of carriage returns only, of line feeds only, and of random bytes. Goal: each well under
+// 0.1 s, in time linear in the size (lone CRs end lines, so a CR-only file is 4 million lines).
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -59,11 +62,29 @@ std::string MakeFile(const char* form) {
   return path;
 }
 
+constexpr size_t kJunkBytes = size_t{4} << 20;
+
+// A file of kJunkBytes: one byte repeated, or random bytes when fill is 0.
+std::string MakeJunkFile(const char* name, char fill) {
+  const std::string path = "/tmp/bench_log_readers_" + std::to_string(::getpid()) + "_" + name;
+  std::string bytes(kJunkBytes, fill);
+  if (fill == 0) {
+    std::mt19937 rng(7);
+    for (char& c : bytes) c = static_cast<char>(rng() & 0xFF);
+  }
+  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return path;
+}
+
 struct Files {
   std::string asc = MakeFile("asc"), ascFd = MakeFile("ascfd"), pcan = MakeFile("pcan"),
               trc = MakeFile("trc"), candump = MakeFile("candump");
+  std::string carriageReturns = MakeJunkFile("cr", '\r'), lineFeeds = MakeJunkFile("lf", '\n'),
+              randomBytes = MakeJunkFile("random", 0);
   ~Files() {
-    for (const std::string* p : {&asc, &ascFd, &pcan, &trc, &candump}) std::remove(p->c_str());
+    for (const std::string* p :
+         {&asc, &ascFd, &pcan, &trc, &candump, &carriageReturns, &lineFeeds, &randomBytes})
+      std::remove(p->c_str());
   }
 };
 
@@ -110,11 +131,38 @@ void BM_ReadCandump(benchmark::State& state) {
   ReadWholeFile(state, TheFiles().candump);
 }
 
+// Open (the detection may reject the file) and read whatever frames it gives.
+void ReadJunkFile(benchmark::State& state, const std::string& path) {
+  for (auto _ : state) {
+    LogReader reader;
+    LogFrame frame;
+    uint64_t frames = 0;
+    if (reader.open(path)) {
+      while (reader.next(frame)) ++frames;
+    }
+    benchmark::DoNotOptimize(frames);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kJunkBytes));
+}
+
+void BM_ReadCarriageReturnsOnly4MB(benchmark::State& state) {
+  ReadJunkFile(state, TheFiles().carriageReturns);
+}
+void BM_ReadLineFeedsOnly4MB(benchmark::State& state) {
+  ReadJunkFile(state, TheFiles().lineFeeds);
+}
+void BM_ReadRandomBytes4MB(benchmark::State& state) {
+  ReadJunkFile(state, TheFiles().randomBytes);
+}
+
 BENCHMARK(BM_ReadVectorAscii)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadVectorAsciiFd64)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadPcanExplorer)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadPcanTrace21)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadCandump)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadCarriageReturnsOnly4MB)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadLineFeedsOnly4MB)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadRandomBytes4MB)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

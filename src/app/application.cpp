@@ -10,6 +10,7 @@
 #include "app/script_extensions.h"
 #include "base/atomic_file.h"
 #include "interp/variable_file.h"
+#include "traffic/record_play_guard.h"
 
 namespace busprobe {
 
@@ -95,6 +96,11 @@ Application::Application(UserInterface& ui, Clock& clock, AppOptions options)
   player_ = std::make_unique<LogPlayer>(
       clock_, settings_.player, [this](std::string_view name) { return canNames_.idForName(name); },
       [this](CanFrame& frame, int options) { return TransmitFrame(frame, static_cast<unsigned>(options)); });
+  // Neither may take the file the other holds, whichever is started first and from wherever.
+  logger_->setOpenCheck(
+      [this](const std::string& path) { return CheckRecordingInto(path, player_->fileIdentity()); });
+  player_->setOpenCheck(
+      [this](const std::string& path) { return CheckPlayingFrom(path, logger_->fileIdentity()); });
 
   trafficDisplay_ =
       std::make_unique<TrafficDisplay>(*traffic_, settings_.display, *logger_, *player_, clock_);

@@ -19,8 +19,9 @@ std::string CommandLineUsage() {
          "  --show-traffic        also print every received and sent frame (headless)\n"
          "  --record LOGFILE      record the traffic into LOGFILE (.asc: Vector ASCII, else text)\n"
          "  --play LOGFILE        play LOGFILE to the bus once after start-up, then exit (headless)\n"
-         "  --run SCRIPT          run the script after start-up and exit when it ends (headless);\n"
-         "                        exit status 0 when it ran to its end or stop, 1 on an error\n"
+         "  --run SCRIPT          run the script after start-up and exit when it ends (headless)\n"
+         "  exit status (headless): 0 all done; 1 an error in the script or a file that could not be\n"
+         "                        used; 2 a script or replay still running at --exit-after or a signal\n"
          "  FILE                  *.bpr / *.txt: load into the command editor\n";
 }
 

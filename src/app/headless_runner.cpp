@@ -5,7 +5,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
+#include <string>
+
+#include "traffic/record_play_guard.h"
 
 namespace busprobe {
 
@@ -33,15 +37,24 @@ namespace {
 
 constexpr double kHeadlessPlayerStepMs = 1.0;
 
-// Waits waitMs unless a stop signal comes first; true on a signal.
-bool WaitForSignal(const sigset_t& signals, double waitMs) {
+// Waits waitMs unless a stop signal comes first; the signal, or 0 when none came.
+int WaitForSignal(const sigset_t& signals, double waitMs) {
   if (!(waitMs > 0)) waitMs = 0;
   if (waitMs > 1000) waitMs = 1000;
   timespec timeout;
   timeout.tv_sec = static_cast<time_t>(waitMs / 1000.0);
   timeout.tv_nsec = static_cast<long>(std::fmod(waitMs, 1000.0) * 1e6);
   const int sig = sigtimedwait(&signals, nullptr, &timeout);
-  return sig == SIGINT || sig == SIGTERM;
+  return sig == SIGINT || sig == SIGTERM ? sig : 0;
+}
+
+// Why the run was cut short, as the end of "... still running <why>: stopped.".
+std::string CutReason(int signal, double exitAfterSeconds) {
+  if (signal == SIGINT) return "at SIGINT";
+  if (signal == SIGTERM) return "at SIGTERM";
+  char text[64];
+  std::snprintf(text, sizeof text, "after %g s", exitAfterSeconds);
+  return text;
 }
 
 }  // namespace
@@ -62,15 +75,30 @@ int RunHeadless(const CommandLine& commandLine, AppOptions options) {
     app.traffic().setLineSink([&ui](bool /*transmitted*/, std::string_view line) { ui.trafficLine(line); });
   app.startUp();
 
-  int status = kHeadlessOk;
-  if (!commandLine.recordFile.empty() && !app.logger().OpenLogFile(commandLine.recordFile)) {
+  const bool recording = !commandLine.recordFile.empty();
+  const bool playing = !commandLine.playFile.empty();
+  const bool scripting = !commandLine.runFile.empty();
+  if (recording && playing) {
+    // The player opens its file only after start-up; asked then, the logger would already have
+    // appended its first line to the file.
+    const std::string refusal =
+        CheckRecordingInto(commandLine.recordFile, FileIdentityOfPath(commandLine.playFile));
+    if (!refusal.empty()) {
+      app.messages().printText(refusal);
+      app.shutDown(true);
+      return kHeadlessFailed;
+    }
+  }
+  if (recording && !app.logger().OpenLogFile(commandLine.recordFile)) {
     app.shutDown(true);
     return kHeadlessFailed;
   }
-  const bool playing = !commandLine.playFile.empty();
-  bool playStarted = false;
-  const bool scripting = !commandLine.runFile.empty();
-  bool scriptStarted = false;
+
+  bool failed = false;  // a file could not be used, or the script stopped with an error
+  bool playStarted = false, playOpened = false, scriptStarted = false;
+  bool playDone = !playing, scriptDone = !scripting;
+  bool cut = false;
+  int stopSignal = 0;
 
   const double startMs = clock.nowMs();
   const double exitAtMs =
@@ -81,10 +109,12 @@ int RunHeadless(const CommandLine& commandLine, AppOptions options) {
     if (playing && !playStarted && app.running()) {
       playStarted = true;
       if (!app.player().OpenPlayerFile(commandLine.playFile)) {
-        app.messages().PrintMessage("%s: %s", kPlayerOpenFailedText, commandLine.playFile.c_str());
-        status = kHeadlessFailed;
+        app.messages().PrintMessage("%s: %s", app.player().openFailureText().c_str(),
+                                    commandLine.playFile.c_str());
+        failed = true;
         break;
       }
+      playOpened = true;
       // A headless replay has no Stop button: it plays the file once.
       PlayerOptions o = app.player().options();
       o.loopMode = false;
@@ -97,38 +127,61 @@ int RunHeadless(const CommandLine& commandLine, AppOptions options) {
     if (scripting && !scriptStarted && app.running()) {
       scriptStarted = true;
       if (!app.scripts().loadCommandFile(commandLine.runFile)) {
-        status = kHeadlessFailed;
+        failed = true;
         break;
       }
       app.scripts().run();
       continue;
     }
-    if (scriptStarted && !app.program().running()) {
-      status = app.program().stoppedByError() ? kHeadlessFailed : kHeadlessOk;
-      app.tick();
-      ui.flush();
-      break;
+    if (scriptStarted && !scriptDone && !app.program().running()) {
+      scriptDone = true;
+      if (app.program().stoppedByError()) failed = true;
     }
-    if (playStarted && app.player().state() != PlayerState::kPlaying) {
-      // The file has been played: one more tick takes in the last echoes, then the run ends.
+    if (playOpened && !playDone && app.player().state() != PlayerState::kPlaying) playDone = true;
+    if ((scripting || playing) && scriptDone && playDone) {
+      // All the work is done: one more tick takes in the last echoes, then the run ends.
       app.tick();
       ui.flush();
       break;
     }
     const double now = clock.nowMs();
     if (now >= exitAtMs) {
-      if (scriptStarted && app.program().running()) {
-        app.messages().PrintMessage("Script still running after %g s: stopped.",
-                                    commandLine.exitAfterSeconds);
-        app.program().stop();
-        status = kHeadlessUnfinished;
-      }
+      cut = true;
       break;
     }
-    if (WaitForSignal(stopSignals, std::min(nextDueMs, exitAtMs) - now)) break;
+    stopSignal = WaitForSignal(stopSignals, std::min(nextDueMs, exitAtMs) - now);
+    if (stopSignal != 0) {
+      cut = true;
+      break;
+    }
   }
+
+  // Work cut short is said so, and the run does not pass for complete.
+  bool unfinished = false;
+  if (cut) {
+    const std::string why = CutReason(stopSignal, commandLine.exitAfterSeconds);
+    if (!scriptDone) {
+      app.messages().PrintMessage("Script still running %s: stopped.", why.c_str());
+      if (app.program().running()) app.program().stop();
+      unfinished = true;
+    }
+    if (!playDone) {
+      app.messages().PrintMessage("Replay of %s still running %s: stopped.", commandLine.playFile.c_str(),
+                                  why.c_str());
+      unfinished = true;
+    }
+  }
+  if (playOpened) {
+    app.messages().printText(app.player().summaryText());
+    // A file of which not one frame could be played is no log for this run.
+    if (playDone && app.player().statistics().framesSent == 0) failed = true;
+  }
+  ui.flush();
   app.shutDown(true);
-  return status;
+  // The log is closed now, so a failure of its last line counts too.
+  if (recording && app.logger().writeFailed()) failed = true;
+  if (failed) return kHeadlessFailed;
+  return unfinished ? kHeadlessUnfinished : kHeadlessOk;
 }
 
 }  // namespace busprobe

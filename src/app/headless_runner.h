@@ -1,9 +1,10 @@
 // Runs the application without windows: the same start-up, run loop and shutdown; every
 // messages-window line is printed on standard output as it is written, and with --show-traffic
-// every Rx and Tx line too. --record opens the logger at start-up; --play plays a log file once
-// after start-up, stepping the player every millisecond between ticks, and ends the run when the
-// file has been played. --run loads a script and runs it after start-up; the run ends with the
-// script. SIGINT and SIGTERM run the normal shutdown.
+// every Rx and Tx line too. --record opens the logger at start-up (never into the --play file);
+// --play plays a log file once after start-up, stepping the player every millisecond between
+// ticks, and prints a summary line at the end. --run loads a script and runs it after start-up.
+// The run ends when the script and the replay given have both ended, at --exit-after, or at
+// SIGINT or SIGTERM, and runs the normal shutdown; work still running then is named as stopped.
 #pragma once
 
 #include <cstdio>
@@ -35,12 +36,13 @@ class HeadlessUserInterface : public UserInterface {
   uint64_t printed_ = 0;  // messages lines printed so far
 };
 
-// The exit status of a run: 0 all done, 1 a file could not be used or the script stopped with an
-// error, 2 work left unfinished when the run was cut short (--exit-after).
+// The exit status of a run: 0 all done; 1 a file could not be used (not opened, a recording that
+// failed to write, a replay without one frame sent) or the script stopped with an error; else 2
+// when a script or replay was still running as the run was cut short (--exit-after, a signal).
 enum HeadlessStatus : int { kHeadlessOk = 0, kHeadlessFailed = 1, kHeadlessUnfinished = 2 };
 
 // Blocks SIGINT/SIGTERM for the calling thread and runs until a signal, --exit-after, the end of
-// the --play file, the end of the --run script, or forever. Returns the process exit status.
+// the --play file and of the --run script, or forever. Returns the process exit status.
 int RunHeadless(const CommandLine& commandLine, AppOptions options);
 
 }  // namespace busprobe

@@ -618,7 +618,8 @@ void MainWindow::playLogfile() {
   LogPlayer& player = app_.player();
   player.stop();
   player.setFileName(path);
-  if (!player.OpenPlayerFile(path)) app_.ui().showMessageBox(kPlayerOpenFailedTitle, kPlayerOpenFailedText);
+  if (!player.OpenPlayerFile(path))
+    app_.ui().showMessageBox(kPlayerOpenFailedTitle, player.openFailureText());
   syncPlayerWindow();
 }
 

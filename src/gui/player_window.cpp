@@ -212,7 +212,7 @@ void PlayerWindow::play() {
   app_.settings().player.minTxDelayMs = minTxDelay_->value();
   // The tab shows what is in force, e.g. channel lists cleaned of what could not be read.
   showOptions(options);
-  if (!player_.play(options)) app_.ui().showMessageBox(kPlayerOpenFailedTitle, kPlayerOpenFailedText);
+  if (!player_.play(options)) app_.ui().showMessageBox(kPlayerOpenFailedTitle, player_.openFailureText());
   refreshLabels();
 }
 
@@ -258,7 +258,7 @@ void PlayerWindow::chooseAnotherFile() {
   app_.settings().logging.playedFile = chosen;
   player_.setFileName(chosen);
   if (!player_.OpenPlayerFile(chosen))
-    app_.ui().showMessageBox(kPlayerOpenFailedTitle, kPlayerOpenFailedText);
+    app_.ui().showMessageBox(kPlayerOpenFailedTitle, player_.openFailureText());
   refreshLabels();
 }
 

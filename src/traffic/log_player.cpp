@@ -38,7 +38,8 @@ bool LogPlayer::OpenPlayerFile(const std::string& path) {
   readerBase_ = LogReader::Counts{};
   overlongBase_ = 0;
   seenUnknown_ = 0;
-  if (!reader_.open(path)) return false;
+  openRefusal_ = openCheck_ ? openCheck_(path) : std::string();
+  if (!openRefusal_.empty() || !reader_.open(path)) return false;
   if (!windowShown_) {
     // A new window: its first unknown symbol is worth a message box again.
     windowShown_ = true;
@@ -46,6 +47,18 @@ bool LogPlayer::OpenPlayerFile(const std::string& path) {
     unknownNoticeDue_ = false;
   }
   return true;
+}
+
+std::string LogPlayer::openFailureText() const {
+  return openRefusal_.empty() ? std::string(kPlayerOpenFailedText) : openRefusal_;
+}
+
+std::string LogPlayer::summaryText() const {
+  const uint64_t skipped = stats_.linesSkipped + stats_.unknownSymbolLines + stats_.overlongLines;
+  return "Played " + fileName_ + ": " + std::to_string(stats_.framesSent) + " frames sent, " +
+         std::to_string(skipped) + " lines skipped, " + std::to_string(stats_.excludedFrames) +
+         " excluded, " + std::to_string(stats_.unmappedFrames) + " unmapped, " +
+         std::to_string(stats_.transmitFailures) + " refused.";
 }
 
 int LogPlayer::busOfChannel(int channel) const {

@@ -49,6 +49,8 @@ class LogPlayer {
  public:
   // Sends one frame; options bit 0 (kTxDontShow) = not shown in the Tx list. True when sent.
   using TransmitFn = std::function<bool(CanFrame& frame, int options)>;
+  // Asked before a file is opened: a refusal text (nothing opened) or empty.
+  using OpenCheck = std::function<std::string(const std::string& path)>;
   static constexpr int kTxOptionDontShow = 1;
   static constexpr int kFramesPerTick = 30;
   static constexpr double kTickMs = 5.0;
@@ -59,9 +61,15 @@ class LogPlayer {
   // `lookup` resolves symbolic identifiers (CanNameTable::idForName); may be empty.
   LogPlayer(Clock& clock, const LogfilePlayerSettings& settings, NameLookup lookup, TransmitFn transmit);
 
+  void setOpenCheck(OpenCheck check) { openCheck_ = std::move(check); }
+
   // Opens a file, detects its form and positions at its data start; shows the window. Closes any
-  // file open before. False (nothing open) when unreadable or of no known form.
+  // file open before. False (nothing open) when unreadable, of no known form, or refused by the
+  // open check (openFailureText() then says why).
   bool OpenPlayerFile(const std::string& path);
+  // What to tell the user about the last failed open: the open check's refusal, else "Could not
+  // open the file, or unknown logfile format.".
+  std::string openFailureText() const;
   // Reads lines until one gives a frame that passes the exclusion list and maps to a bus; it
   // becomes the pending frame (frameTime() is its file time). False at the end of the file.
   bool ReadNextFrame();
@@ -93,6 +101,8 @@ class LogPlayer {
   const LogFormat& format() const { return reader_.format(); }
   uint64_t filePosition() const { return reader_.isOpen() ? reader_.position() : 0; }
   uint64_t fileSize() const { return reader_.isOpen() ? reader_.size() : 0; }
+  // The open file; nothing when none is open.
+  std::optional<FileIdentity> fileIdentity() const { return reader_.fileIdentity(); }
 
   // Caption by state: "Logfile Player STOPPED", "Logfile PLAYING", "Logfile REWINDING",
   // "Logfile PAUSED".
@@ -106,6 +116,10 @@ class LogPlayer {
   const PlayerOptions& options() const { return options_; }
   void setOptions(const PlayerOptions& options) { options_ = options; }
   const PlayerStatistics& statistics() const { return stats_; }
+  // One line on what the replay did so far: "Played <file>: <n> frames sent, <n> lines skipped,
+  // <n> excluded, <n> unmapped, <n> refused." (skipped: did not parse, unknown symbol, over-long;
+  // unmapped: channel on neither bus; refused: attempts the send path turned down).
+  std::string summaryText() const;
   void resetStatistics();
 
   // Unknown symbolic identifiers: the count since the file was opened, and a notice that is true
@@ -130,6 +144,8 @@ class LogPlayer {
   Clock& clock_;
   const LogfilePlayerSettings& settings_;
   TransmitFn transmit_;
+  OpenCheck openCheck_;
+  std::string openRefusal_;
   LogReader reader_;
   std::string fileName_;
   PlayerState state_ = PlayerState::kStopped;

@@ -68,12 +68,20 @@ bool LogLineSource::seek(uint64_t position) {
   eof_ = false;
   skipping_ = false;
   afterCr_ = false;
+  lfKnown_ = false;
+  lfScannedTo_ = 0;
   return true;
 }
 
 size_t LogLineSource::fill() {
   if (begin_ > 0) {
     std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+    if (lfKnown_ && lfAt_ >= begin_) {
+      lfAt_ -= begin_;
+    } else {
+      lfKnown_ = false;
+    }
+    lfScannedTo_ = lfScannedTo_ > begin_ ? lfScannedTo_ - begin_ : 0;
     end_ -= begin_;
     begin_ = 0;
   }
@@ -115,8 +123,21 @@ bool LogLineSource::nextLine(std::string_view& line) {
     }
     const char* s = buffer_.data() + begin_;
     const size_t n = end_ - begin_;
-    const char* lf = static_cast<const char*>(std::memchr(s, '\n', n));
-    const size_t lfAt = lf ? static_cast<size_t>(lf - s) : n;
+    if (lfKnown_ && lfAt_ < begin_) {
+      lfKnown_ = false;
+      lfScannedTo_ = begin_;
+    }
+    if (!lfKnown_) {
+      const size_t from = std::max(lfScannedTo_, begin_);
+      const void* lf = std::memchr(buffer_.data() + from, '\n', end_ - from);
+      if (lf != nullptr) {
+        lfKnown_ = true;
+        lfAt_ = static_cast<size_t>(static_cast<const char*>(lf) - buffer_.data());
+      } else {
+        lfScannedTo_ = end_;
+      }
+    }
+    const size_t lfAt = lfKnown_ ? lfAt_ - begin_ : n;
     const char* cr = static_cast<const char*>(std::memchr(s, '\r', lfAt));
     const size_t at = cr ? static_cast<size_t>(cr - s) : lfAt;
     size_t terminator = 0;

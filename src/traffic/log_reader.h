@@ -11,11 +11,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "can/can_frame.h"
+#include "traffic/file_identity.h"
 
 namespace busprobe {
 
@@ -107,6 +109,8 @@ class LogLineSource {
   bool isOpen() const { return fd_ >= 0 || memoryOpen_; }
   // Size in bytes when opened.
   uint64_t size() const { return size_; }
+  // The open file; nothing for memory or when closed.
+  std::optional<FileIdentity> fileIdentity() const { return FileIdentityOfDescriptor(fd_); }
 
   // Moves to a byte position (clamped to the size) and forgets the buffered bytes.
   bool seek(uint64_t position);
@@ -131,6 +135,12 @@ class LogLineSource {
   bool eof_ = false;
   bool skipping_ = false;  // inside an over-long line, dropping bytes up to its end
   bool afterCr_ = false;   // the last line ended in a CR at the end of the buffer
+  // The next LF is looked for once, not once per line: lines that end in a lone CR would otherwise
+  // each scan the rest of the buffer for a LF. When lfKnown_, buffer_[lfAt_] is the first LF at or
+  // after begin_ (until begin_ passes it); otherwise [begin_, lfScannedTo_) holds none.
+  bool lfKnown_ = false;
+  size_t lfAt_ = 0;
+  size_t lfScannedTo_ = 0;
   int fd_ = -1;
   bool memoryOpen_ = false;
   std::string_view memory_;
@@ -169,6 +179,7 @@ class LogReader {
 
   uint64_t position() const { return source_.position(); }
   uint64_t size() const { return source_.size(); }
+  std::optional<FileIdentity> fileIdentity() const { return source_.fileIdentity(); }
   const Counts& counts() const { return counts_; }
   uint64_t overlongLines() const { return source_.overlongLines(); }
   void setLookup(NameLookup lookup) { lookup_ = std::move(lookup); }

@@ -216,6 +216,13 @@ std::time_t Logger::calendarNow() const {
 }
 
 bool Logger::OpenLogFile(const std::string& path) {
+  if (openCheck_) {
+    const std::string refusal = openCheck_(path);
+    if (!refusal.empty()) {
+      if (printer_) printer_(refusal);
+      return false;
+    }
+  }
   const std::time_t openedAt = calendarNow();
   CloseLogFile();
   blockBaseTime_ = -1;

@@ -16,12 +16,14 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "base/directory_settings.h"
 #include "can/can_frame.h"
+#include "traffic/file_identity.h"
 #include "traffic/traffic_settings.h"
 
 namespace busprobe {
@@ -37,6 +39,8 @@ class Logger {
  public:
   // Receives one line for the messages window ("Cannot open log-file.", write failures).
   using Printer = std::function<void(const std::string& line)>;
+  // Asked before a log is opened: a refusal text (printed, nothing opened) or empty.
+  using OpenCheck = std::function<std::string(const std::string& path)>;
   // The calendar time for the header and trigger-block lines (std::time when unset).
   using CalendarClock = std::function<std::time_t()>;
 
@@ -47,12 +51,14 @@ class Logger {
 
   void setPrinter(Printer printer) { printer_ = std::move(printer); }
   void setCalendarClock(CalendarClock calendar) { calendar_ = std::move(calendar); }
+  void setOpenCheck(OpenCheck check) { openCheck_ = std::move(check); }
   // Symbolic names for the ASCII identifier field; null: identifiers only.
   void setNameTable(const CanNameTable* names) { names_ = names; }
 
   // Closes any open log, then continues `path` when it exists (a non-empty one gets no second
   // header) or creates it with the format's header. False, with "Cannot open log-file." printed,
-  // when it can be neither opened nor created.
+  // when it can be neither opened nor created. A path the open check refuses gets its text printed
+  // and false, and the log open before stays open.
   bool OpenLogFile(const std::string& path);
   // Writes the closing line of the format and closes. Nothing happens when no log is open.
   void CloseLogFile();
@@ -63,6 +69,8 @@ class Logger {
   // no log is open.
   int64_t logSize() const { return logSize_; }
   const std::string& path() const { return path_; }
+  // The open log's file; nothing when no log is open.
+  std::optional<FileIdentity> fileIdentity() const { return FileIdentityOfDescriptor(fd_); }
   // A write error was reported for the open log (reported once per opened log).
   bool writeFailed() const { return writeFailed_; }
 
@@ -94,6 +102,7 @@ class Logger {
 
   Printer printer_;
   CalendarClock calendar_;
+  OpenCheck openCheck_;
   const CanNameTable* names_ = nullptr;
   int fd_ = -1;
   LogFileFormat format_ = kLogText;

@@ -1,6 +1,7 @@
 #include "app/application.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -458,6 +459,45 @@ TEST_F(ApplicationTest, PlayedFramesGoThroughTheSendPathAndUnknownSymbolsAreTold
                                       "ID-Symbols.\nCheck the CAN MESSAGE table for details !"}));
   a.app->shutDown(false);
   EXPECT_EQ(a.app->player().state(), PlayerState::kStopped);
+}
+
+TEST_F(ApplicationTest, TheFileBeingPlayedIsNotRecordedIntoNorTheRecordedOnePlayed) {
+  Instance a(locks, bus, clock);
+  a.startAndRun(clock);
+  const std::string played = a.config.file("played.asc");
+  const std::string content =
+      "date Mon Dec 07 23:51:00 2026\nbase hex  timestamps absolute\n   0.000 1  123             Rx   d 1 "
+      "11\n";
+  WriteFile(played, content);
+  ASSERT_EQ(::symlink(played.c_str(), a.config.file("soft.txt").c_str()), 0);
+  ASSERT_EQ(::link(played.c_str(), a.config.file("hard.txt").c_str()), 0);
+  Logger& logger = a.app->logger();
+  LogPlayer& player = a.app->player();
+
+  // Playing first: no way of naming the file records into it; the log open before stays open.
+  ASSERT_TRUE(logger.OpenLogFile(a.config.file("other.asc")));
+  ASSERT_TRUE(player.OpenPlayerFile(played));
+  for (const char* name : {"soft.txt", "hard.txt"}) {
+    EXPECT_FALSE(logger.OpenLogFile(a.config.file(name)));
+    EXPECT_TRUE(a.ui.hasLine("Log file " + a.config.file(name) + " is the file being played: not recorded."));
+    EXPECT_EQ(logger.path(), a.config.file("other.asc"));
+  }
+  EXPECT_EQ(ReadFile(played), content);
+
+  // Recording first: the recorded file is not played, through a link either.
+  player.StopPlayer();
+  logger.CloseLogFile();
+  ASSERT_TRUE(logger.OpenLogFile(a.config.file("hard.txt")));
+  EXPECT_FALSE(player.OpenPlayerFile(a.config.file("soft.txt")));
+  EXPECT_EQ(player.openFailureText(),
+            "Log file " + a.config.file("soft.txt") + " is being recorded: not played.");
+  EXPECT_FALSE(player.isFileOpen());
+  player.setFileName(played);
+  EXPECT_FALSE(player.play());  // the window's Play opens the named file: refused as well
+  logger.CloseLogFile();
+  EXPECT_TRUE(player.OpenPlayerFile(played));
+  EXPECT_EQ(player.openFailureText(), kPlayerOpenFailedText);
+  a.app->shutDown(false);
 }
 
 }  // namespace

@@ -67,6 +67,25 @@ TEST(LogLineSource, SmallBlocksGiveTheSameLinesAndPositionsAsOneBlock) {
   }
 }
 
+TEST(LogLineSource, LoneCarriageReturnsEndLinesAcrossBlocksWithAFarLineFeed) {
+  // Runs of lone CRs with the only LF far behind them, in blocks of several sizes: the LF found
+  // once must still be the one that ends its line after the buffer has moved on.
+  std::string text(3000, '\r');
+  text += "ab\r\r\ncd" + std::string(500, '\r') + "e\nf\r";
+  const std::vector<std::string> expected = ReferenceLines(text, 16);
+  for (size_t bufferSize : {size_t{1}, size_t{50}, size_t{333}, size_t{1} << 20}) {
+    LogLineSource src(bufferSize, 16);
+    src.openMemory(text);
+    EXPECT_EQ(Lines(src), expected) << "buffer " << bufferSize;
+    EXPECT_EQ(src.position(), text.size());
+    src.seek(text.find("cd"));
+    std::string_view line;
+    ASSERT_TRUE(src.nextLine(line));
+    EXPECT_EQ(line, "cd");
+  }
+  EXPECT_EQ(expected.size(), 3000u + 3 + 499 + 2);  // "cd" ends at the first of its 500 CRs
+}
+
 TEST(LogLineSource, SeekStartsAgainAtAPositionAndOverlongLinesAreCounted) {
   const std::string text = "one\n" + std::string(100, 'z') + "\ntwo\nthree";
   LogLineSource src(1, 32);
@@ -572,6 +591,14 @@ TEST(CandumpLine, SkipsWhatIsNoFrame) {
       "(1.0) can0",
   };
   for (const char* l : lines) EXPECT_EQ(Candump(l, ch).result, LineResult::kSkip) << l;
+}
+
+TEST(LogReader, FilesOfLineEndsOnlyAreNoLog) {
+  for (const char end : {'\r', '\n'}) {
+    LogReader r({}, 4096, 64);
+    EXPECT_FALSE(r.openMemory(std::string(200000, end)));
+    EXPECT_FALSE(r.isOpen());
+  }
 }
 
 TEST(LogReader, AnyBytesAreSkippedWithoutHarm) {
