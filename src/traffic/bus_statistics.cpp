@@ -51,7 +51,7 @@ void BusStatistics::ReportCanErrors(const int baudrate[2], uint64_t droppedLoopb
     if (baudrate[bus] <= 0) continue;
     uint8_t status;
     {
-      std::lock_guard<std::recursive_mutex> lock(ucan_.lock());
+      std::lock_guard<UcanLock> lock(ucan_.lock());
       status = static_cast<uint8_t>(ucan_.UCAN_Status(bus));
       if (!ucan_.lastError().empty()) printCan_(ucan_.takeLastError());
     }
@@ -107,7 +107,7 @@ void BusStatistics::PrintBusStatistics(const int baudrate[2], double nowSeconds)
     if (baudrate[bus] <= 0) continue;
     uint8_t status;
     {
-      std::lock_guard<std::recursive_mutex> lock(ucan_.lock());
+      std::lock_guard<UcanLock> lock(ucan_.lock());
       status = static_cast<uint8_t>(ucan_.UCAN_Status(bus));
       if (!ucan_.lastError().empty()) printCan_(ucan_.takeLastError());
     }

@@ -98,11 +98,11 @@ TEST(UcanThreaded, ClientTransmitEchoedBackThroughServer) {
   DeferredMessageQueue serverQueue, clientQueue;
   Ucan server(clock, serverQueue);
   server.setRelayTransmit([&server](CanFrame& frame) {
-    std::lock_guard<std::recursive_mutex> lock(server.lock());
+    std::lock_guard<UcanLock> lock(server.lock());
     return server.UCAN_Transmit(frame.bus() & 1, frame) == 1;
   });
   {
-    std::lock_guard<std::recursive_mutex> lock(server.lock());
+    std::lock_guard<UcanLock> lock(server.lock());
     ASSERT_EQ(server.UCAN_Init(ServerOnVirtualBus()), 1) << server.lastError();
     ASSERT_EQ(server.UCAN_InitCtrl(0, 500, 0), 1);
   }
@@ -127,7 +127,7 @@ TEST(UcanThreaded, ClientTransmitEchoedBackThroughServer) {
   bool serverSaw = false, clientGot = false;
   ASSERT_TRUE(WaitFor([&] {
     {
-      std::lock_guard<std::recursive_mutex> lock(server.lock());
+      std::lock_guard<UcanLock> lock(server.lock());
       if (server.UCAN_Receive(255, echo)) serverSaw = true;
     }
     if (client.UCAN_Receive(255, back)) clientGot = true;
@@ -141,7 +141,7 @@ TEST(UcanThreaded, ClientTransmitEchoedBackThroughServer) {
   EXPECT_EQ(back.data[0], 0xDE);
   EXPECT_EQ(back.data[2], 0xAD);
   EXPECT_EQ(client.receiveCounter(), 1);
-  std::lock_guard<std::recursive_mutex> lock(server.lock());
+  std::lock_guard<UcanLock> lock(server.lock());
   EXPECT_EQ(server.transmitCounter(), 1);
   EXPECT_EQ(server.receiveCounter(), 1);
 }
@@ -154,7 +154,7 @@ TEST(UcanThreaded, ServerShutsDownWhileARelayWaitsForTheLock) {
   Ucan server(clock, serverQueue);
   int relayed = 0;
   server.setRelayTransmit([&](CanFrame& frame) {
-    std::lock_guard<std::recursive_mutex> lock(server.lock());
+    std::lock_guard<UcanLock> lock(server.lock());
     ++relayed;
     return server.UCAN_Transmit(0, frame) == 1;
   });
@@ -164,7 +164,7 @@ TEST(UcanThreaded, ServerShutsDownWhileARelayWaitsForTheLock) {
   ASSERT_EQ(client.UCAN_Init(ClientOf(server.cvudpEndpoint()->boundPort())), 1);
   ASSERT_TRUE(WaitFor([&] { return client.UCAN_IsChannelOpen(0) == 1; }));
 
-  std::lock_guard<std::recursive_mutex> lock(server.lock());
+  std::lock_guard<UcanLock> lock(server.lock());
   const uint64_t before = server.cvudpEndpoint()->counters().packetsReceived;
   CanFrame f;
   f.id = 0x55;
