@@ -312,6 +312,7 @@ int Ucan::openCvUdp(CvUdpReport& report) {
 
 void Ucan::closeCvUdp() {
   if (!endpoint_) return;
+  collectDropped();  // its counts go with it
   relayClosing_ = true;
   endpoint_->close();
   cvudp_->destroyEndpoint(endpoint_);
@@ -467,11 +468,29 @@ void Ucan::collectDropped() {
       dropped += lost;
       busMask |= 3;
     }
+    // A datagram may carry frames of either bus.
+    const uint64_t lostDatagrams = endpoint_->takeKernelDrops();
+    if (lostDatagrams) {
+      cvudpDatagramsLost_ += lostDatagrams;
+      busMask |= 3;
+    }
+    cvudpMalformedBytes_ += endpoint_->takeMalformedBytes();
   }
-  if (!dropped) return;
   droppedTotal_ += dropped;
   if (busMask & 1) bus_[0].pendingOverflow = true;
   if (busMask & 2) bus_[1].pendingOverflow = true;
+}
+
+uint64_t Ucan::cvudpDatagramsLost() {
+  std::lock_guard<UcanLock> guard(lock_);
+  collectDropped();
+  return cvudpDatagramsLost_;
+}
+
+uint64_t Ucan::cvudpMalformedBytes() {
+  std::lock_guard<UcanLock> guard(lock_);
+  collectDropped();
+  return cvudpMalformedBytes_;
 }
 
 // ---------------------------------------------------------------------------------------------

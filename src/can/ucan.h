@@ -156,6 +156,11 @@ class Ucan final : public CanBackendHost {
   // Every frame dropped by a full receive queue of any back-end; never reset, so a watcher can
   // compare it with the count it reported last.
   uint64_t droppedFrames() const { return droppedTotal_; }
+  // Datagrams the kernel dropped at the CAN-via-UDP socket (its receive buffer was full; they mark
+  // both buses RX_OVF once, as a full receive queue does), and bytes of malformed CAN-via-UDP input
+  // discarded. Never reset either, over every endpoint UCAN_Init opened.
+  uint64_t cvudpDatagramsLost();
+  uint64_t cvudpMalformedBytes();
   bool slowDriver() const { return slowDriver_; }
   CvUdpHub& cvudp() { return *cvudp_; }
   CvUdpEndpoint* cvudpEndpoint() override { return endpoint_; }
@@ -228,6 +233,7 @@ class Ucan final : public CanBackendHost {
   uint8_t lastStatus_ = 0;
   uint16_t rxCounter_ = 0, txCounter_ = 0;
   uint64_t droppedTotal_ = 0;
+  uint64_t cvudpDatagramsLost_ = 0, cvudpMalformedBytes_ = 0;
   // The clock and the watchdog are read from any thread (a CAN-via-UDP server's relay transmits
   // on its receive thread), everything else runs under the UCAN lock.
   std::mutex stateMutex_;

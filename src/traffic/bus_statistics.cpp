@@ -80,6 +80,21 @@ void BusStatistics::ReportCanErrors(const int baudrate[2], uint64_t droppedLoopb
     printCan_(line);
     lastLoopbackDroppedReported_ = droppedLoopback;
   }
+  const uint64_t lostDatagrams = ucan_.cvudpDatagramsLost();
+  if (lostDatagrams != lastDatagramsLostReported_) {
+    std::snprintf(line, sizeof line, "CvUDP: %llu datagrams lost so far (socket receive buffer full) !",
+                  static_cast<unsigned long long>(lostDatagrams));
+    printCan_(line);
+    lastDatagramsLostReported_ = lostDatagrams;
+  }
+  // A misbehaving peer shows itself by what it makes us throw away.
+  const uint64_t malformed = ucan_.cvudpMalformedBytes();
+  if (malformed != lastMalformedReported_) {
+    std::snprintf(line, sizeof line, "CvUDP: %llu bytes of malformed input discarded",
+                  static_cast<unsigned long long>(malformed));
+    printCan_(line);
+    lastMalformedReported_ = malformed;
+  }
 }
 
 void BusStatistics::ReportErrorFrames(double nowMs) {

@@ -692,5 +692,40 @@ TEST(CvUdpEndpointNoThread, DatagramsHandledWithoutSocketPeer) {
   EXPECT_EQ(f.timestamp, 3u);
 }
 
+TEST(CvUdpEndpointNoThread, MalformedInputIsCountedInBytes) {
+  ManualClock clock;
+  DeferredMessageQueue queue;
+  CvUdpHub hub(clock, queue);
+  CvUdpEndpoint* ep = hub.createEndpoint();
+  ASSERT_EQ(ep->open(0, 0, 0, 0, 0), 1);
+  Bytes badCommand = Command(kCvUdpConnect, 0, 0, 1, 2);
+  badCommand[7] = 3;  // the parameter count disagrees with the length
+  Bytes shortFrames = {kCvUdpCanMsg, 0, 10, 0};
+  shortFrames.resize(14);
+  Bytes oneAndABit = FramePacket({{0x1, kCvUdpInfoRxReport | 1, 0, {}}});
+  oneAndABit[2] = kCvUdpEntrySize + 4;
+  oneAndABit.insert(oneAndABit.end(), 4, 0);
+  Bytes text = {kCvUdpString, 0, 3, 0, 'a', 'b', 'c'};  // received and ignored, not malformed
+  Bytes all = {12, 0, 20, 0};                           // a header of no known type
+  for (const Bytes* b : {&badCommand, &shortFrames, &oneAndABit, &text})
+    all.insert(all.end(), b->begin(), b->end());
+  ep->handleDatagram(all.data(), all.size());
+  const uint64_t expected = 4 + 24 + 14 + 4;
+  EXPECT_EQ(ep->counters().malformedBytes, expected);
+  EXPECT_EQ(ep->takeMalformedBytes(), expected);
+  EXPECT_EQ(ep->takeMalformedBytes(), 0u);
+  CanFrame f;
+  EXPECT_TRUE(ep->popFrame(f)) << "the whole entry still arrives";
+
+  // A dropped unfinished packet counts what it held.
+  const Bytes half = {kCvUdpCanMsg, 0, kCvUdpEntrySize, 0, 1, 2};
+  ep->handleDatagram(half.data(), half.size());
+  const Bytes connect = Command(kCvUdpDisconnect, 0, 0, 1, 2);
+  ep->handleDatagram(connect.data(), connect.size());
+  EXPECT_EQ(ep->takeMalformedBytes(), 6u);
+  ASSERT_EQ(ep->open(0, 0, 0, 0, 0), 1);
+  EXPECT_EQ(ep->counters().malformedBytes, 0u) << "opening starts afresh";
+}
+
 }  // namespace
 }  // namespace busprobe
