@@ -189,7 +189,7 @@ TEST_F(TrafficPathsTest, FailureThatCannotClearIsNotRetriedAndTakesNoTime) {
   EXPECT_EQ(clock.nowMs(), before);
 }
 
-TEST_F(TrafficPathsTest, RetryWaitLetsGoOfTheUcanLock) {
+TEST_F(TrafficPathsTest, ThreadedRetryWaitLetsGoOfTheUcanLock) {
   LockProbeClock probe;
   Ucan ucan2(probe, queue);
   TxDriver* d = nullptr;
