@@ -3,7 +3,8 @@
 // 1. The reassembler alone: it must never fault, must dispatch only COMMAND and CAN_MSG packets of
 //    1..1024 bytes, must keep the senders apart (each sender's packets are the same whether the
 //    others' datagrams come in between or not), must read a datagram that is whole packets by itself
-//    as exactly those packets whatever its sender sent before, and must keep its table bounded.
+//    as exactly those packets whatever its sender sent before, must keep its table bounded, and
+//    must never count more bytes as discarded than it was fed.
 // 2. The same datagrams through the command and frame handlers of a server and a client endpoint:
 //    frames that come out (ring or relay) must be sane records.
 //
@@ -142,6 +143,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   all.feed(0, nullptr, 5);  // must be harmless
+  // What is told as discarded was really fed, and is not counted twice.
+  if (all.discardedBytes() > stream.size()) std::abort();
 
   // 1b. Each sender on its own gives the same packets, as long as none was pushed out of the table.
   if (all.evictedPartials() == 0) {

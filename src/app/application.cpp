@@ -171,6 +171,7 @@ void Application::wireTickSteps() {
     trafficDisplay_->refreshHeaders(tick.phase == 1, tick.phase == 3);
     if (tick.phase > 0) ui_.changed(UiTopic::kTickPhase);
     traffic_->drainForeignTransmissions();
+    traffic_->endTick();
     trafficDisplay_->notifyChangedLists();
   });
   tickSteps_.install(TickSlot::kPlayerNotice, [this](const TickContext&) {
@@ -327,7 +328,7 @@ void Application::stepTranslate() {
 void Application::stepInit2() {
   traffic_->statistics().resetErrorFrameWatch();
   {
-    std::lock_guard<std::recursive_mutex> lock(ucan_->lock());
+    std::lock_guard<UcanLock> lock(ucan_->lock());
     if (!ucan_->UCAN_Init(interfaceSettings_)) {
       messages_.PrintMessage("Error: %s", ucan_->lastError().c_str());
       ucan_->clearLastError();
@@ -382,7 +383,7 @@ int Application::ProcessReceivedFrames(int maxFrames) {
   int handled = 0;
   CanFrame frame;
   // A CAN-via-UDP server's relay thread sends under the same lock.
-  std::lock_guard<std::recursive_mutex> lock(ucan_->lock());
+  std::lock_guard<UcanLock> lock(ucan_->lock());
   while (handled < maxFrames) {
     if (!traffic_->takeLoopback(frame) && !ucan_->receiveOne(frame)) break;
     ++handled;
@@ -458,7 +459,7 @@ void Application::shutDown(bool save) {
 
   updateNotice("closing CAN ...");
   {
-    std::lock_guard<std::recursive_mutex> lock(ucan_->lock());
+    std::lock_guard<UcanLock> lock(ucan_->lock());
     ucan_->UCAN_Exit();
   }
   drainDeferredMessages();

@@ -12,7 +12,7 @@ namespace {
 void addBusComponents(Application& app, ScriptExtensions& table) {
   table.addBusComponent("baudrate", [&app](int bus, ScriptCursor& c) {
     int kbits = 0;
-    std::lock_guard<std::recursive_mutex> lock(app.ucan().lock());
+    std::lock_guard<UcanLock> lock(app.ucan().lock());
     if (!app.ucan().UCAN_GetBaudrate(bus, &kbits)) c.fail(kErrFunctionFailed);
     return ScriptValue::integer(kbits);
   });

@@ -51,7 +51,7 @@ class CvUdpBackend final : public CanBackend {
     CvUdpEndpoint* ep = host_.cvudpEndpoint();
     if (!ep) {
       host_.setError("UCAN_Transmit: CAN-via-UDP not initialized !");
-      return 0;
+      return kTransmitRefused;
     }
     if (!ep->sendFrame(frame, true)) {
       host_.setError("UCAN_Transmit: CAN-via-UDP send failed !");

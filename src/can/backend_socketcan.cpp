@@ -303,18 +303,18 @@ class SocketCanBackend final : public CanBackend {
     Channel& c = channel_[bus];
     if (c.fd < 0) {
       host_.setError("UCAN_Transmit: SocketCAN interface of CAN%d not open !", bus + 1);
-      return 0;
+      return kTransmitRefused;
     }
     canfd_frame record;
     const size_t bytes = SocketCanEncode(frame, record);
     if (bytes == 0) {
       host_.setError("UCAN_Transmit: Frame cannot be sent (remote frame with CAN FD or more than 8 bytes) !");
-      return 0;
+      return kTransmitRefused;
     }
     if (bytes == CANFD_MTU && !c.fdCapable) {
       host_.setError("UCAN_Transmit: SocketCAN interface \"%s\" does not take CAN FD frames !",
                      c.name.c_str());
-      return 0;
+      return kTransmitRefused;
     }
     frame.timestamp = host_.clockMsWhole();
     const ssize_t n = send(c.fd, &record, bytes, MSG_DONTWAIT);
@@ -324,7 +324,8 @@ class SocketCanBackend final : public CanBackend {
       c.state |= (err == ENOBUFS || err == EAGAIN) ? kUcanTxOvf : kUcanTxError;
       host_.setError("UCAN_Transmit: Write to SocketCAN interface \"%s\" failed (%s) !", c.name.c_str(),
                      SystemText(err).c_str());
-      return 0;
+      // The kernel refuses a frame it can never pass on with these; anything else may clear.
+      return (err == EINVAL || err == EMSGSIZE) ? kTransmitRefused : 0;
     }
     c.state &= static_cast<uint8_t>(~(kUcanTxOvf | kUcanTxError));
     return 1;

@@ -97,9 +97,10 @@ class VendorBackend final : public CanBackend {
   int transmit(int, CanFrame&) override {
     if (ntcan()) {
       host_.setError("UCAN_Transmit: %s", NtcanErrorText(kNtcanInvalidHandle).c_str());
-      return 0;
+      return kTransmitRefused;
     }
-    return missing("UCAN_Transmit");
+    missing("UCAN_Transmit");
+    return kTransmitRefused;
   }
 
  private:

@@ -99,12 +99,13 @@ class VirtualBackend final : public CanBackend {
   int transmit(int bus, CanFrame& frame) override {
     if (!port_ || !channel_[bus].open) {
       host_.setError("UCAN_Transmit: Virtual bus CAN%d not initialized !", bus + 1);
-      return 0;
+      return kTransmitRefused;
     }
     frame.timestamp = host_.clockMsWhole();
     CanFrame onBus = frame;
     onBus.setBus(bus);
-    return port_->send(onBus) ? 1 : 0;
+    // Only a bus that no longer exists refuses a frame.
+    return port_->send(onBus) ? 1 : kTransmitRefused;
   }
 
   uint64_t takeDropped(uint8_t& busMask) override {

@@ -20,6 +20,11 @@ namespace busprobe {
 class CvUdpEndpoint;
 class VirtualBus;
 
+// CanBackend::transmit answers 1 (sent), 0 (not sent this time: a full queue or a busy link may
+// clear) or kTransmitRefused: no attempt can ever succeed (the channel is not open, the bus cannot
+// carry the frame, the driver is missing), so the send path must not wait and try again.
+constexpr int kTransmitRefused = -1;
+
 // What a back-end may ask of the layer that owns it. Ucan implements it; tests hand a fake.
 class CanBackendHost {
  public:
@@ -68,6 +73,7 @@ class CanBackend {
   // Non-blocking: 1 with a frame, 0 when none is waiting (with a text only on a real failure).
   virtual int receive(int bus, CanFrame& out);
   virtual int txBusy(int bus);
+  // 1, 0 or kTransmitRefused (see there).
   virtual int transmit(int bus, CanFrame& frame);
   // Channels the driver reports, for types whose count is not fixed (the interface-type table
   // holds the fixed ones).

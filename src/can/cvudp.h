@@ -17,6 +17,8 @@
 #include "can/can_frame.h"
 #include "can/frame_ring.h"
 
+struct msghdr;
+
 namespace busprobe {
 
 // Packet types and command codes of the protocol.
@@ -80,6 +82,8 @@ class CvUdpReassembler {
   void reset();
 
   uint64_t discardedHeaders() const { return discardedHeaders_; }
+  // Every byte thrown away: those of malformed headers and of unfinished packets dropped or evicted.
+  uint64_t discardedBytes() const { return discardedBytes_; }
   // Unfinished packets the next datagram of their source did not continue.
   uint64_t droppedPartials() const { return droppedPartials_; }
   // Unfinished packets pushed out by those of more recent sources.
@@ -101,7 +105,7 @@ class CvUdpReassembler {
   uint32_t used_ = 0;  // bit i: slot i holds an unfinished packet of sources_[i]
   uint64_t sources_[kMaxPartialSources] = {};
   uint64_t useCounter_ = 0;
-  uint64_t discardedHeaders_ = 0, droppedPartials_ = 0, evictedPartials_ = 0;
+  uint64_t discardedHeaders_ = 0, droppedPartials_ = 0, evictedPartials_ = 0, discardedBytes_ = 0;
 };
 
 // Decoded COMMAND payload. Valid only when the payload length is above 3 and byte 3 equals
@@ -116,6 +120,12 @@ void CvUdpBuildCommand(const CvUdpCommand& cmd, uint8_t out[24]);
 // Builds a whole CAN_MSG packet with one entry (80 bytes) into out[80].
 void CvUdpBuildFrame(uint32_t idWord, uint32_t info, uint32_t ticks, const uint8_t data8[8], uint8_t out[80]);
 
+// The count of datagrams the kernel has dropped at the socket for want of buffer space (running
+// total since the socket was made, wrapping at 2^32), from the ancillary data of a recvmsg on a
+// socket with SO_RXQ_OVFL set. False when the message carries none (the kernel adds it only once
+// something was dropped).
+bool CvUdpReadKernelDrops(const msghdr& message, uint32_t& count);
+
 struct CvUdpCounters {
   uint64_t packetsReceived = 0, packetsSent = 0, connections = 0, framesDropped = 0;
   // Datagrams longer than the receive buffer (recognised by their true length and skipped whole).
@@ -123,6 +133,11 @@ struct CvUdpCounters {
   // Receive errors of the packet stream: malformed headers skipped, unfinished packets that the
   // next datagram of their sender did not continue, and unfinished packets evicted by other senders.
   uint64_t malformedHeaders = 0, partialsDropped = 0, partialsEvicted = 0;
+  // Bytes of malformed input discarded: the reassembler's, oversized datagrams, COMMAND packets that
+  // do not parse, CAN_MSG payload bytes that make no whole entry.
+  uint64_t malformedBytes = 0;
+  // Datagrams the kernel dropped before this endpoint could read them (socket receive buffer full).
+  uint64_t kernelDropped = 0;
 };
 
 class CvUdpHub;
@@ -148,6 +163,9 @@ class CvUdpEndpoint {
   bool popFrame(CanFrame& out);
   // Frames dropped because the receive ring was full, since the last call (resets the count).
   uint64_t takeDroppedFrames();
+  // The same for datagrams the kernel dropped at the socket, and for bytes of malformed input.
+  uint64_t takeKernelDrops();
+  uint64_t takeMalformedBytes();
 
   // Client: transmit request (bus selector 1 when the frame's bus bits are 3). Server: received-frame
   // report. On success the frame's timestamp becomes the current tick. Returns 1/0.

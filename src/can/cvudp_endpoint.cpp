@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -116,6 +117,7 @@ struct CvUdpEndpoint::Impl {
   bool terminated = true;  // under terminatedMutex
   std::vector<uint8_t> rxBuffer = std::vector<uint8_t>(kReceiveBufferSize);
   uint32_t lastPeriodicTick = 0;  // receive thread only
+  uint32_t kernelDropsSeen = 0;   // receive thread only: the socket's count at the last datagram
 
   // --- input side: reassembler and handlers, one producer of the ring at a time
   std::mutex rxMutex;
@@ -136,6 +138,10 @@ struct CvUdpEndpoint::Impl {
   std::atomic<bool> sendFailureReported{false};
   std::atomic<uint64_t> packetsReceived{0}, packetsSent{0}, connections{0}, tooLarge{0};
   std::atomic<uint64_t> malformed{0}, partialsDropped{0}, partialsEvicted{0};  // the reassembler's
+  std::atomic<uint64_t> reassemblerBytes{0};  // the reassembler's discarded bytes
+  std::atomic<uint64_t> rejectedBytes{0};     // discarded outside the reassembler
+  std::atomic<uint64_t> kernelDropped{0};
+  uint64_t kernelDropsTaken = 0, malformedBytesTaken = 0;  // consumer side
 };
 
 // ------------------------------------------------------------------------------------------------
@@ -242,6 +248,12 @@ int CvUdpEndpoint::open(int roleFlags, uint32_t remoteIp, uint16_t remotePort, u
   m.malformed.store(0);
   m.partialsDropped.store(0);
   m.partialsEvicted.store(0);
+  m.reassemblerBytes.store(0);
+  m.rejectedBytes.store(0);
+  m.kernelDropped.store(0);
+  m.kernelDropsTaken = 0;
+  m.malformedBytesTaken = 0;
+  m.kernelDropsSeen = 0;  // a new socket counts from 0
 
   if ((roleFlags & (kRoleClient | kRoleServer)) == 0) return 1;
   if (!connectSocket()) return 0;
@@ -351,9 +363,12 @@ int CvUdpEndpoint::connectSocket() {
     msg.QueueCanMessage("CvUDP_Connect: socket() failed !");
     return 0;
   }
-  // Bursts of relayed traffic must wait in the kernel rather than be lost there.
+  // Bursts of relayed traffic must wait in the kernel rather than be lost there; and what is lost
+  // there anyway must be told, so the kernel is asked to hand its drop count with every datagram.
   const int rcvbuf = kReceiveSocketBuffer;
   setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
+  const int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &one, sizeof one);
 
   sockaddr_in local = MakeAddr(bindIp, bindPort);
   if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
@@ -407,6 +422,7 @@ void CvUdpEndpoint::receiveLoop() {
   Impl& m = *impl_;
   const int fd = m.fd.load();
   uint8_t* buf = m.rxBuffer.data();
+  alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(uint32_t))];
   while (!m.stop.load(std::memory_order_relaxed)) {
     pollfd pfd[2] = {};
     pfd[0].fd = fd;
@@ -422,13 +438,26 @@ void CvUdpEndpoint::receiveLoop() {
     if (rc > 0 && pfd[0].revents != 0) {
       for (int i = 0; i < kDatagramsPerWake && !m.stop.load(std::memory_order_relaxed); ++i) {
         sockaddr_in src{};  // keys the reassembly; replies go to the address the peer states
-        socklen_t srcLen = sizeof src;
-        const ssize_t n = recvfrom(fd, buf, kReceiveBufferSize, MSG_TRUNC | MSG_DONTWAIT,
-                                   reinterpret_cast<sockaddr*>(&src), &srcLen);
+        iovec iov{buf, kReceiveBufferSize};
+        msghdr msg{};
+        msg.msg_name = &src;
+        msg.msg_namelen = sizeof src;
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        const ssize_t n = recvmsg(fd, &msg, MSG_TRUNC | MSG_DONTWAIT);
         if (n < 0) break;  // drained, or a pending error that this read has cleared
         m.packetsReceived.fetch_add(1, std::memory_order_relaxed);
+        uint32_t drops = 0;
+        if (CvUdpReadKernelDrops(msg, drops) && drops != m.kernelDropsSeen) {
+          m.kernelDropped.fetch_add(static_cast<uint32_t>(drops - m.kernelDropsSeen),
+                                    std::memory_order_relaxed);
+          m.kernelDropsSeen = drops;
+        }
         if (static_cast<size_t>(n) > kReceiveBufferSize) {
           m.tooLarge.fetch_add(1, std::memory_order_relaxed);
+          m.rejectedBytes.fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed);
           continue;
         }
         handleDatagram(buf, static_cast<size_t>(n),
@@ -457,6 +486,7 @@ void CvUdpEndpoint::handleDatagram(const uint8_t* bytes, size_t length, uint64_t
   m.malformed.store(m.reassembler.discardedHeaders(), std::memory_order_relaxed);
   m.partialsDropped.store(m.reassembler.droppedPartials(), std::memory_order_relaxed);
   m.partialsEvicted.store(m.reassembler.evictedPartials(), std::memory_order_relaxed);
+  m.reassemblerBytes.store(m.reassembler.discardedBytes(), std::memory_order_relaxed);
 }
 
 void CvUdpEndpoint::periodic() {
@@ -482,12 +512,23 @@ void CvUdpEndpoint::periodic() {
 // Handlers (run under rxMutex)
 
 void CvUdpEndpoint::onPacket(uint8_t type, const uint8_t* payload, int length) {
+  constexpr int kHeaderSize = 4;
+  // Bytes that said nothing usable count as malformed input: a COMMAND that does not parse, and
+  // what of a CAN_MSG payload makes no whole entry (all of it, header too, when there is none).
+  uint64_t rejected = 0;
   if (type == kCvUdpCommand) {
     CvUdpCommand cmd;
-    if (CvUdpParseCommand(payload, length, cmd)) onCommand(cmd);
+    if (CvUdpParseCommand(payload, length, cmd)) {
+      onCommand(cmd);
+    } else {
+      rejected = static_cast<uint64_t>(kHeaderSize + length);
+    }
   } else if (type == kCvUdpCanMsg) {
+    rejected = length < kCvUdpEntrySize ? static_cast<uint64_t>(kHeaderSize + length)
+                                        : static_cast<uint64_t>(length % kCvUdpEntrySize);
     onFrames(payload, length);
   }
+  if (rejected) impl_->rejectedBytes.fetch_add(rejected, std::memory_order_relaxed);
 }
 
 void CvUdpEndpoint::onCommand(const CvUdpCommand& cmd) {
@@ -699,6 +740,21 @@ uint64_t CvUdpEndpoint::takeDroppedFrames() {
   return fresh;
 }
 
+uint64_t CvUdpEndpoint::takeKernelDrops() {
+  const uint64_t total = impl_->kernelDropped.load(std::memory_order_relaxed);
+  const uint64_t fresh = total - impl_->kernelDropsTaken;
+  impl_->kernelDropsTaken = total;
+  return fresh;
+}
+
+uint64_t CvUdpEndpoint::takeMalformedBytes() {
+  const uint64_t total = impl_->reassemblerBytes.load(std::memory_order_relaxed) +
+                         impl_->rejectedBytes.load(std::memory_order_relaxed);
+  const uint64_t fresh = total - impl_->malformedBytesTaken;
+  impl_->malformedBytesTaken = total;
+  return fresh;
+}
+
 double CvUdpEndpoint::peerTimeMs() const {
   Impl& m = *impl_;
   const uint32_t now = hub_.tick();
@@ -721,6 +777,9 @@ CvUdpCounters CvUdpEndpoint::counters() const {
   c.malformedHeaders = m.malformed.load(std::memory_order_relaxed);
   c.partialsDropped = m.partialsDropped.load(std::memory_order_relaxed);
   c.partialsEvicted = m.partialsEvicted.load(std::memory_order_relaxed);
+  c.malformedBytes =
+      m.reassemblerBytes.load(std::memory_order_relaxed) + m.rejectedBytes.load(std::memory_order_relaxed);
+  c.kernelDropped = m.kernelDropped.load(std::memory_order_relaxed);
   return c;
 }
 

@@ -80,7 +80,7 @@ CvUdpReassembler::CvUdpReassembler(PacketHandler handler) : handler_(std::move(h
 CvUdpReassembler::~CvUdpReassembler() = default;
 
 void CvUdpReassembler::reset() {
-  discardedHeaders_ = droppedPartials_ = evictedPartials_ = 0;
+  discardedHeaders_ = droppedPartials_ = evictedPartials_ = discardedBytes_ = 0;
   used_ = 0;
 }
 
@@ -109,6 +109,7 @@ int CvUdpReassembler::acquire(uint64_t source) {
       if (partials_[i].lastUse < partials_[slot].lastUse) slot = i;
     }
     ++evictedPartials_;
+    discardedBytes_ += static_cast<uint64_t>(partials_[slot].have);
   }
   used_ |= 1u << slot;
   sources_[slot] = source;
@@ -129,6 +130,7 @@ size_t CvUdpReassembler::finishPending(Partial& p, const uint8_t* bytes, size_t 
       if (p.have < kHeaderSize) break;
       if (PayloadLength(p.buffer) < 0) {
         ++discardedHeaders_;
+        discardedBytes_ += kHeaderSize;
         p.have = 0;
       }
       continue;
@@ -160,6 +162,7 @@ void CvUdpReassembler::feed(uint64_t source, const uint8_t* bytes, size_t length
       pos = finishPending(pending, bytes, length);
     } else {
       ++droppedPartials_;
+      discardedBytes_ += static_cast<uint64_t>(pending.have);
       pending.have = 0;
     }
     if (pending.have == 0) used_ &= ~(1u << slot);
@@ -171,6 +174,7 @@ void CvUdpReassembler::feed(uint64_t source, const uint8_t* bytes, size_t length
     const int payload = PayloadLength(header);
     if (payload < 0) {
       ++discardedHeaders_;
+      discardedBytes_ += kHeaderSize;
       pos += kHeaderSize;
       continue;
     }
@@ -222,6 +226,20 @@ void CvUdpBuildFrame(uint32_t idWord, uint32_t info, uint32_t ticks, const uint8
   PutLe32(out + 8, info);
   PutLe32(out + 12, ticks);
   std::memcpy(out + 16, data8, 8);
+}
+
+bool CvUdpReadKernelDrops(const msghdr& message, uint32_t& count) {
+  // CMSG_NXTHDR only reads the message, but is declared to take it writable.
+  msghdr& m = const_cast<msghdr&>(message);
+  if (m.msg_control == nullptr || m.msg_controllen < sizeof(cmsghdr)) return false;
+  for (cmsghdr* c = CMSG_FIRSTHDR(&m); c != nullptr; c = CMSG_NXTHDR(&m, c)) {
+    if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SO_RXQ_OVFL) continue;
+    const auto* end = static_cast<const unsigned char*>(m.msg_control) + m.msg_controllen;
+    if (c->cmsg_len < CMSG_LEN(sizeof(uint32_t)) || CMSG_DATA(c) + sizeof(uint32_t) > end) return false;
+    std::memcpy(&count, CMSG_DATA(c), sizeof(uint32_t));
+    return true;
+  }
+  return false;
 }
 
 bool CvUdpParseIp(const std::string& text, uint32_t& out) {

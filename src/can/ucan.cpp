@@ -131,7 +131,7 @@ int CanBackend::txBusy(int) {
 
 int CanBackend::transmit(int, CanFrame&) {
   host_.setError("UCAN_Transmit: Unknown interface !");
-  return 0;
+  return kTransmitRefused;
 }
 
 std::string CanBackend::channelName(int bus) const {
@@ -192,18 +192,18 @@ bool Ucan::relayFromServer(CanFrame& frame) {
     if (relayClosing_.load()) return false;
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
-  std::lock_guard<std::recursive_mutex> guard(lock_, std::adopt_lock);
+  std::lock_guard<UcanLock> guard(lock_, std::adopt_lock);
   if (relayClosing_.load()) return false;
   return transmit(frame);
 }
 
 void Ucan::setTranslator(const Translator* translator) {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::lock_guard<UcanLock> guard(lock_);
   translator_ = translator;
 }
 
 void Ucan::registerInterfaceType(CanInterfaceTypeRow row) {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::lock_guard<UcanLock> guard(lock_);
   interfaces_.registerType(std::move(row));
 }
 
@@ -218,7 +218,7 @@ std::unique_ptr<CanBackend> Ucan::makeBackend(int type) {
 // the common send path, are not disturbed): a server's relay may transmit on its receive thread at
 // any moment.
 int Ucan::UCAN_Init(const CanInterfaceSettings& params) {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::lock_guard<UcanLock> guard(lock_);
   params_ = params;
   trace("UCAN_Init(intf=%d)\n", params.interfaceType);
   lastError_.clear();
@@ -312,6 +312,7 @@ int Ucan::openCvUdp(CvUdpReport& report) {
 
 void Ucan::closeCvUdp() {
   if (!endpoint_) return;
+  collectDropped();  // its counts go with it
   relayClosing_ = true;
   endpoint_->close();
   cvudp_->destroyEndpoint(endpoint_);
@@ -320,7 +321,7 @@ void Ucan::closeCvUdp() {
 }
 
 int Ucan::UCAN_Exit() {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::lock_guard<UcanLock> guard(lock_);
   trace("UCAN_Exit()\n");
   ready_ = false;
   backend_->close();
@@ -335,7 +336,7 @@ void Ucan::updateControllerFlag() {
 }
 
 int Ucan::UCAN_InitCtrl(int bus, int baudKbit, int fdDataRate) {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::lock_guard<UcanLock> guard(lock_);
   if (!validBus(bus)) {
     setError("UCAN_InitCtrl: Illegal bus-index (%d, allowed: 0..%d) !", bus, 1);
     return 0;
@@ -350,7 +351,7 @@ int Ucan::UCAN_InitCtrl(int bus, int baudKbit, int fdDataRate) {
 }
 
 int Ucan::UCAN_SetBaudrate(int bus, int baudKbit, int fdDataRate) {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::lock_guard<UcanLock> guard(lock_);
   if (!validBus(bus)) {
     setError("UCAN_SetBaudrate: Illegal bus-index (%d, allowed: 0..%d) !", bus, 1);
     return 0;
@@ -361,7 +362,7 @@ int Ucan::UCAN_SetBaudrate(int bus, int baudKbit, int fdDataRate) {
 }
 
 int Ucan::UCAN_GetBaudrate(int bus, int* baudKbit, int* fdDataRate, std::string* text) {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::lock_guard<UcanLock> guard(lock_);
   int unusedBaud = 0;
   if (!baudKbit) baudKbit = &unusedBaud;
   *baudKbit = 0;
@@ -374,13 +375,13 @@ int Ucan::UCAN_GetBaudrate(int bus, int* baudKbit, int* fdDataRate, std::string*
 }
 
 int Ucan::UCAN_IsChannelOpen(int bus) {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::lock_guard<UcanLock> guard(lock_);
   if (!validBus(bus)) return 0;
   return backend_->isChannelOpen(bus);
 }
 
 int Ucan::UCAN_Status(int bus) {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::lock_guard<UcanLock> guard(lock_);
   const double start = clock_.nowMs();
   uint8_t status = validBus(bus) ? backend_->status(bus) : 0;
   noteDuration(start, "ResetController");
@@ -395,7 +396,7 @@ int Ucan::UCAN_Status(int bus) {
 }
 
 int Ucan::UCAN_SetRcvID(int bus, uint32_t id, uint32_t mask) {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::lock_guard<UcanLock> guard(lock_);
   if (!validBus(bus)) {
     setError("UCAN_SetRcvID: Illegal bus-index (%d, allowed: 0..%d) !", bus, 1);
     return 0;
@@ -406,7 +407,7 @@ int Ucan::UCAN_SetRcvID(int bus, uint32_t id, uint32_t mask) {
 }
 
 int Ucan::UCAN_Receive(int bus, CanFrame& out) {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::lock_guard<UcanLock> guard(lock_);
   if (bus != kAnyBus && !validBus(bus)) {
     setError("UCAN_Receive: Illegal bus-index (%d, allowed: 0..%d or %d) !", bus, 1, kAnyBus);
     return 0;
@@ -429,21 +430,24 @@ int Ucan::UCAN_Receive(int bus, CanFrame& out) {
 }
 
 int Ucan::UCAN_TxBusy(int bus) {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::lock_guard<UcanLock> guard(lock_);
   if (!validBus(bus)) return 0;
   if (!ready_ || !bus_[bus].initialised) return 1;
   return backend_->txBusy(bus);
 }
 
-int Ucan::UCAN_Transmit(int bus, CanFrame& frame) {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+UcanTxResult Ucan::tryTransmit(int bus, CanFrame& frame) {
+  std::lock_guard<UcanLock> guard(lock_);
   if (!validBus(bus)) {
     setError("UCAN_Transmit: Illegal bus-index (%d, allowed: 0..%d) !", bus, 1);
-    return 0;
+    return UcanTxResult::kRefused;
   }
-  const int ok = backend_->transmit(bus, frame);
-  if (ok) ++txCounter_;
-  return ok;
+  const int result = backend_->transmit(bus, frame);
+  if (result == 1) {
+    ++txCounter_;
+    return UcanTxResult::kSent;
+  }
+  return result == kTransmitRefused ? UcanTxResult::kRefused : UcanTxResult::kFailed;
 }
 
 int Ucan::channelCount() const {
@@ -464,11 +468,29 @@ void Ucan::collectDropped() {
       dropped += lost;
       busMask |= 3;
     }
+    // A datagram may carry frames of either bus.
+    const uint64_t lostDatagrams = endpoint_->takeKernelDrops();
+    if (lostDatagrams) {
+      cvudpDatagramsLost_ += lostDatagrams;
+      busMask |= 3;
+    }
+    cvudpMalformedBytes_ += endpoint_->takeMalformedBytes();
   }
-  if (!dropped) return;
   droppedTotal_ += dropped;
   if (busMask & 1) bus_[0].pendingOverflow = true;
   if (busMask & 2) bus_[1].pendingOverflow = true;
+}
+
+uint64_t Ucan::cvudpDatagramsLost() {
+  std::lock_guard<UcanLock> guard(lock_);
+  collectDropped();
+  return cvudpDatagramsLost_;
+}
+
+uint64_t Ucan::cvudpMalformedBytes() {
+  std::lock_guard<UcanLock> guard(lock_);
+  collectDropped();
+  return cvudpMalformedBytes_;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -552,14 +574,14 @@ void Ucan::trace(const char* format, ...) {
 // Last error, history, state
 
 std::string Ucan::takeLastError() {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::lock_guard<UcanLock> guard(lock_);
   std::string text;
   text.swap(lastError_);
   return text;
 }
 
 void Ucan::setErrorV(const char* format, va_list args) {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::lock_guard<UcanLock> guard(lock_);
   if (!lastError_.empty()) return;
   char buf[512];
   if (std::strcmp(format, "%s") == 0) {
@@ -618,7 +640,7 @@ uint32_t Ucan::errorFrameCount(int bus) const {
 }
 
 void Ucan::addErrorHistory(uint8_t status, uint8_t reg, uint8_t ext, int line, const char* tag) {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::lock_guard<UcanLock> guard(lock_);
   if (haveLastHistory_ && lastHistory_.status == status && lastHistory_.line == line &&
       lastHistory_.reg == reg)
     return;
@@ -638,7 +660,7 @@ void Ucan::addErrorHistory(uint8_t status, uint8_t reg, uint8_t ext, int line, c
 }
 
 bool Ucan::popErrorHistory(UcanErrorEntry& out) {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::lock_guard<UcanLock> guard(lock_);
   if (historyCount_ == 0) return false;
   out = history_[historyHead_];
   historyHead_ = (historyHead_ + 1) % kHistorySize;
@@ -663,7 +685,7 @@ void Ucan::printPendingError() {
 }
 
 int Ucan::initController(int bus, int baudKbit, int mode, int option, int fdDataRate) {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::lock_guard<UcanLock> guard(lock_);
   (void)option;
   if (!validBus(bus)) {
     setError("UCAN_InitCtrl: Illegal bus-index (%d, allowed: 0..%d) !", bus, 1);
@@ -687,7 +709,7 @@ int Ucan::initController(int bus, int baudKbit, int mode, int option, int fdData
 }
 
 int Ucan::setReceiveFilter(int bus, uint32_t id, uint32_t mask) {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::lock_guard<UcanLock> guard(lock_);
   if (!validBus(bus)) {
     setError("UCAN_SetRcvID: Illegal bus-index (%d, allowed: 0..%d) !", bus, 1);
     printPendingError();
@@ -705,7 +727,7 @@ int Ucan::setReceiveFilter(int bus, uint32_t id, uint32_t mask) {
 }
 
 int Ucan::sendFrame(int bus, CanFrame& frame) {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::lock_guard<UcanLock> guard(lock_);
   if (validBus(bus) && !bus_[bus].initialised) {
     setError("UCAN_Transmit: CAN%d not initialized, frame not sent !", bus + 1);
     printPendingError();
@@ -717,7 +739,7 @@ int Ucan::sendFrame(int bus, CanFrame& frame) {
 }
 
 int Ucan::receiveOne(CanFrame& out) {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::lock_guard<UcanLock> guard(lock_);
   // Simulated receptions need no driver, so they come through even without a bus.
   if (receiveRing_.pop(out)) return 1;
   {
@@ -731,7 +753,7 @@ int Ucan::receiveOne(CanFrame& out) {
 }
 
 bool Ucan::simulateReception(const std::string& line) {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::lock_guard<UcanLock> guard(lock_);
   std::vector<std::string> tokens;
   std::string current;
   for (char c : line) {

@@ -49,6 +49,36 @@ struct UcanErrorEntry {
   char tag[9] = {};  // up to 8 characters: "CAN_INIT" must fit
 };
 
+// The result of one transmission attempt. kFailed may clear by itself (a full transmit queue);
+// kRefused cannot (a bus index outside the buses, a channel that is not open, a frame the bus can
+// never carry), so nobody should wait to try it again.
+enum class UcanTxResult { kSent, kFailed, kRefused };
+
+// The UCAN lock: recursive, and it knows how deep its holder holds it, so that the send path can
+// tell whether letting go of it for a wait really lets go.
+class UcanLock {
+ public:
+  void lock() {
+    mutex_.lock();
+    ++depth_;
+  }
+  bool try_lock() {
+    if (!mutex_.try_lock()) return false;
+    ++depth_;
+    return true;
+  }
+  void unlock() {
+    --depth_;
+    mutex_.unlock();
+  }
+  // How many times the calling thread holds it. Only the holder may ask.
+  int depth() const { return depth_; }
+
+ private:
+  std::recursive_mutex mutex_;
+  int depth_ = 0;  // changed and read only by the holder
+};
+
 class Translator;
 
 class Ucan final : public CanBackendHost {
@@ -79,7 +109,7 @@ class Ucan final : public CanBackendHost {
   void registerInterfaceType(CanInterfaceTypeRow row);
 
   // The UCAN lock, held by the common send path around UCAN_Transmit and its bookkeeping.
-  std::recursive_mutex& lock() { return lock_; }
+  UcanLock& lock() { return lock_; }
 
   // --- operations
   int UCAN_Init(const CanInterfaceSettings& params);
@@ -93,7 +123,11 @@ class Ucan final : public CanBackendHost {
   // Non-blocking; bus 255 = any bus (the index then comes from the id's bus bits).
   int UCAN_Receive(int bus, CanFrame& out);
   int UCAN_TxBusy(int bus);
-  int UCAN_Transmit(int bus, CanFrame& frame);
+  int UCAN_Transmit(int bus, CanFrame& frame) {
+    return tryTransmit(bus, frame) == UcanTxResult::kSent ? 1 : 0;
+  }
+  // UCAN_Transmit, telling a failure worth another attempt from one that is not.
+  UcanTxResult tryTransmit(int bus, CanFrame& frame);
   // The table's fixed count for the type in use, else what its driver reports.
   int channelCount() const;
   std::string channelName(int bus) const;
@@ -122,6 +156,11 @@ class Ucan final : public CanBackendHost {
   // Every frame dropped by a full receive queue of any back-end; never reset, so a watcher can
   // compare it with the count it reported last.
   uint64_t droppedFrames() const { return droppedTotal_; }
+  // Datagrams the kernel dropped at the CAN-via-UDP socket (its receive buffer was full; they mark
+  // both buses RX_OVF once, as a full receive queue does), and bytes of malformed CAN-via-UDP input
+  // discarded. Never reset either, over every endpoint UCAN_Init opened.
+  uint64_t cvudpDatagramsLost();
+  uint64_t cvudpMalformedBytes();
   bool slowDriver() const { return slowDriver_; }
   CvUdpHub& cvudp() { return *cvudp_; }
   CvUdpEndpoint* cvudpEndpoint() override { return endpoint_; }
@@ -168,7 +207,7 @@ class Ucan final : public CanBackendHost {
 
   Clock& clock_;
   DeferredMessageQueue& messages_;
-  std::recursive_mutex lock_;
+  UcanLock lock_;
   std::unique_ptr<CvUdpHub> cvudp_;
   CvUdpEndpoint* endpoint_ = nullptr;
   std::shared_ptr<VirtualBus> virtualBus_;
@@ -194,6 +233,7 @@ class Ucan final : public CanBackendHost {
   uint8_t lastStatus_ = 0;
   uint16_t rxCounter_ = 0, txCounter_ = 0;
   uint64_t droppedTotal_ = 0;
+  uint64_t cvudpDatagramsLost_ = 0, cvudpMalformedBytes_ = 0;
   // The clock and the watchdog are read from any thread (a CAN-via-UDP server's relay transmits
   // on its receive thread), everything else runs under the UCAN lock.
   std::mutex stateMutex_;

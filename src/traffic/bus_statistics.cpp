@@ -51,7 +51,7 @@ void BusStatistics::ReportCanErrors(const int baudrate[2], uint64_t droppedLoopb
     if (baudrate[bus] <= 0) continue;
     uint8_t status;
     {
-      std::lock_guard<std::recursive_mutex> lock(ucan_.lock());
+      std::lock_guard<UcanLock> lock(ucan_.lock());
       status = static_cast<uint8_t>(ucan_.UCAN_Status(bus));
       if (!ucan_.lastError().empty()) printCan_(ucan_.takeLastError());
     }
@@ -80,6 +80,21 @@ void BusStatistics::ReportCanErrors(const int baudrate[2], uint64_t droppedLoopb
     printCan_(line);
     lastLoopbackDroppedReported_ = droppedLoopback;
   }
+  const uint64_t lostDatagrams = ucan_.cvudpDatagramsLost();
+  if (lostDatagrams != lastDatagramsLostReported_) {
+    std::snprintf(line, sizeof line, "CvUDP: %llu datagrams lost so far (socket receive buffer full) !",
+                  static_cast<unsigned long long>(lostDatagrams));
+    printCan_(line);
+    lastDatagramsLostReported_ = lostDatagrams;
+  }
+  // A misbehaving peer shows itself by what it makes us throw away.
+  const uint64_t malformed = ucan_.cvudpMalformedBytes();
+  if (malformed != lastMalformedReported_) {
+    std::snprintf(line, sizeof line, "CvUDP: %llu bytes of malformed input discarded",
+                  static_cast<unsigned long long>(malformed));
+    printCan_(line);
+    lastMalformedReported_ = malformed;
+  }
 }
 
 void BusStatistics::ReportErrorFrames(double nowMs) {
@@ -107,7 +122,7 @@ void BusStatistics::PrintBusStatistics(const int baudrate[2], double nowSeconds)
     if (baudrate[bus] <= 0) continue;
     uint8_t status;
     {
-      std::lock_guard<std::recursive_mutex> lock(ucan_.lock());
+      std::lock_guard<UcanLock> lock(ucan_.lock());
       status = static_cast<uint8_t>(ucan_.UCAN_Status(bus));
       if (!ucan_.lastError().empty()) printCan_(ucan_.takeLastError());
     }

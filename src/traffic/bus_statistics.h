@@ -39,8 +39,9 @@ class BusStatistics {
   // other errors. Read from any thread.
   uint8_t lastStatus(int bus) const { return lastStatus_[bus & 1].load(std::memory_order_relaxed); }
 
-  // Prints the error-history entries, status changes of each bus with a bit rate above 0, and
-  // frames lost by full receive queues (droppedLoopback: looped-back frames lost so far).
+  // Prints the error-history entries, status changes of each bus with a bit rate above 0, frames
+  // lost by full receive queues (droppedLoopback: looped-back frames lost so far), CAN-via-UDP
+  // datagrams the kernel dropped and bytes of malformed CAN-via-UDP input; each count when it grew.
   void ReportCanErrors(const int baudrate[2], uint64_t droppedLoopback);
   // "t=..: ERROR FRAME RECEIVED" once the error-frame count rose, at most once per second per bus.
   void ReportErrorFrames(double nowMs);
@@ -66,6 +67,7 @@ class BusStatistics {
   std::atomic<uint8_t> lastStatus_[2] = {0, 0};
   uint64_t lastDroppedReported_ = 0;
   uint64_t lastLoopbackDroppedReported_ = 0;
+  uint64_t lastDatagramsLostReported_ = 0, lastMalformedReported_ = 0;
   double startSeconds_ = 0;
 };
 

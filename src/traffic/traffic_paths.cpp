@@ -7,6 +7,12 @@ namespace busprobe {
 
 namespace {
 constexpr std::string_view kTxMark = ";[T]";
+constexpr double kRetryDelayMs = 10.0;
+
+bool Printable(const std::string& text) {
+  return !text.empty() && static_cast<unsigned char>(text[0]) >= 0x20 &&
+         static_cast<unsigned char>(text[0]) < 0x7F;
+}
 }  // namespace
 
 TrafficPaths::TrafficPaths(Ucan& ucan, Clock& clock, const CanDisplaySettings& displaySettings,
@@ -25,8 +31,26 @@ TrafficPaths::TrafficPaths(Ucan& ucan, Clock& clock, const CanDisplaySettings& d
 }
 
 bool TrafficPaths::TransmitFrame(CanFrame& frame, unsigned options) {
-  std::lock_guard<std::recursive_mutex> lock(ucan_.lock());
-  const bool ok = sendLocked(frame, options);
+  UcanLock& ucanLock = ucan_.lock();
+  std::unique_lock<UcanLock> lock(ucanLock);
+  // A text nobody took is not about this frame; the failure must be told with its own.
+  ucan_.clearLastError();
+  UcanTxResult result = sendOnce(frame);
+  if (result == UcanTxResult::kFailed) {
+    // Only the second attempt's failure is reported; a success forgets the first one.
+    ucan_.clearLastError();
+    // The wait gives a full queue time to drain. Nobody may be kept waiting for the lock meanwhile
+    // (a server's relay thread, the owner's tick), so it is let go; a caller that holds the lock
+    // itself (the receive pump running a script, the relay) cannot be let go for, and gets its
+    // second attempt at once instead.
+    if (ucanLock.depth() == 1) {
+      lock.unlock();
+      clock_.sleepMs(kRetryDelayMs);
+      lock.lock();
+    }
+    result = sendOnce(frame);
+  }
+  const bool ok = finishSend(frame, options, result == UcanTxResult::kSent);
   std::string error;
   if (!ok) error = ucan_.takeLastError();
   if (onOwnerThread()) {
@@ -42,23 +66,22 @@ bool TrafficPaths::TransmitFrame(CanFrame& frame, unsigned options) {
   return ok;
 }
 
-bool TrafficPaths::sendLocked(CanFrame& frame, unsigned options) {
+UcanTxResult TrafficPaths::sendOnce(CanFrame& frame) {
   const int bus = frame.bus();
-  bool sent = false;
   const uint8_t status = bus < 2 ? stats_.lastStatus(bus) : 0;
+  // The status changes only with the tick, so waiting inside one send cannot help.
   if (status & kUcanBusOff) {
     ucan_.setError("UCAN_Transmit: CAN%d is BUS-OFF, frame not sent !", bus + 1);
-  } else if (status & kUcanOther) {
-    ucan_.setError("UCAN_Transmit: CAN%d reports other error(s), frame not sent !", bus + 1);
-  } else {
-    sent = ucan_.UCAN_Transmit(bus, frame) == 1;
-    if (!sent) {
-      clock_.sleepMs(10);
-      // Only the second attempt's failure is reported; a success forgets the first one.
-      ucan_.clearLastError();
-      sent = ucan_.UCAN_Transmit(bus, frame) == 1;
-    }
+    return UcanTxResult::kRefused;
   }
+  if (status & kUcanOther) {
+    ucan_.setError("UCAN_Transmit: CAN%d reports other error(s), frame not sent !", bus + 1);
+    return UcanTxResult::kRefused;
+  }
+  return ucan_.tryTransmit(bus, frame);
+}
+
+bool TrafficPaths::finishSend(CanFrame& frame, unsigned options, bool sent) {
   if (options & kTxLoopback) {
     if (!sent) {
       // Nothing was put on the bus, but the local receivers still see the frame: give it a time.
@@ -132,15 +155,7 @@ void TrafficPaths::PrintBusStatistics(const int baudrate[2]) {
 void TrafficPaths::afterTransmit(const CanFrame& frame, unsigned options, bool ok, const std::string& error) {
   shownFrame_ = nullptr;  // line_ is about to hold a Tx line
   if (!ok) {
-    std::string line = "  <TX-error";
-    if (!error.empty() && static_cast<unsigned char>(error[0]) >= 0x20 &&
-        static_cast<unsigned char>(error[0]) < 0x7F)
-      line += ":" + error;
-    line += ">";
-    if (!display_.txDisplayStopped) print_(line);
-    const LoggingSettings& l = logging_;
-    if (l.logOthers && l.logTxMsgs && log_ && log_->isOpen() && !log_->isAscii())
-      log_->writeText(line + "\r\n");
+    noteTxError(error);
     return;
   }
 
@@ -168,6 +183,48 @@ void TrafficPaths::afterTransmit(const CanFrame& frame, unsigned options, bool o
   if (logging_.logTxMsgs) logFrame(frame, len, 'T');
 }
 
+// A flood of frames that all fail alike (a peer's datagram of frames for a bus that does not exist)
+// must not bury the messages window: the first failure of each cause in a tick is shown as it is,
+// the rest are counted and told once when the tick ends.
+void TrafficPaths::noteTxError(const std::string& error) {
+  for (TxErrorCause& c : txErrorCauses_) {
+    if (c.text == error) {
+      ++c.more;
+      return;
+    }
+  }
+  if (txErrorCauses_.size() == kTxErrorCauses) {
+    ++txErrorsOtherCauses_;
+    return;
+  }
+  txErrorCauses_.push_back(TxErrorCause{error, 0});
+  reportTxErrorLine(Printable(error) ? "  <TX-error:" + error + ">" : "  <TX-error>");
+}
+
+void TrafficPaths::reportTxErrorLine(const std::string& line) {
+  if (!display_.txDisplayStopped) print_(line);
+  const LoggingSettings& l = logging_;
+  if (l.logOthers && l.logTxMsgs && log_ && log_->isOpen() && !log_->isAscii())
+    log_->writeText(line + "\r\n");
+}
+
+void TrafficPaths::endTick() {
+  char count[32];
+  for (const TxErrorCause& c : txErrorCauses_) {
+    if (c.more == 0) continue;
+    std::snprintf(count, sizeof count, "%llu", static_cast<unsigned long long>(c.more));
+    std::string line = std::string("  <TX-error: ") + count + " more frames not sent";
+    if (Printable(c.text)) line += ": " + c.text;
+    reportTxErrorLine(line + ">");
+  }
+  if (txErrorsOtherCauses_ > 0) {
+    std::snprintf(count, sizeof count, "%llu", static_cast<unsigned long long>(txErrorsOtherCauses_));
+    reportTxErrorLine(std::string("  <TX-error: ") + count + " more frames not sent, for other reasons>");
+  }
+  txErrorCauses_.clear();
+  txErrorsOtherCauses_ = 0;
+}
+
 void TrafficPaths::drainForeignTransmissions() {
   std::vector<Foreign> batch;
   uint64_t dropped;
@@ -177,7 +234,7 @@ void TrafficPaths::drainForeignTransmissions() {
     batch.swap(foreign_);
     dropped = foreignDropped_;
   }
-  std::lock_guard<std::recursive_mutex> lock(ucan_.lock());
+  std::lock_guard<UcanLock> lock(ucan_.lock());
   for (const Foreign& f : batch) afterTransmit(f.frame, f.options, f.ok, f.error);
   if (dropped != reportedForeignDropped_) {
     char line[128];

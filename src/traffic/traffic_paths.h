@@ -1,5 +1,6 @@
 // The two roads every frame takes. TransmitFrame is the only way the program sends: it refuses
-// while the bus is off, retries once after 10 ms, may loop the frame back into the receive pump,
+// while the bus is off, retries a failure that may clear once after 10 ms (never one that cannot,
+// and never waiting while it holds the UCAN lock), may loop the frame back into the receive pump,
 // counts it, shows it in the Tx list (or the Rx list when combined) and logs it. On the receive
 // side the application's pump hands each frame here for its text line, its Rx list entry and its
 // log line, at their fixed place among the other consumers. The display state, both lists, the
@@ -89,6 +90,10 @@ class TrafficPaths {
   void PrintBusStatistics(const int baudrate[2]);
   // Owner thread: counting, display and logging of frames sent from the relay thread.
   void drainForeignTransmissions();
+  // Owner thread, at the end of every tick: the "  <TX-error" lines held back during the tick (a
+  // cause's first failure is shown at once, later ones of the same cause are counted) are told as
+  // one line per cause.
+  void endTick();
 
   // EraseList for the Rx (1) and Tx (2) lists: re-initialised with the configured type.
   void EraseList(int listNumber);
@@ -108,9 +113,20 @@ class TrafficPaths {
     bool ok;
     std::string error;
   };
+  struct TxErrorCause {
+    std::string text;  // the last-error text
+    uint64_t more;     // failures after the first one shown this tick
+  };
+  // Distinct causes told one by one per tick; failures beyond them are only counted.
+  static constexpr size_t kTxErrorCauses = 8;
+
   bool onOwnerThread() const { return std::this_thread::get_id() == owner_; }
-  bool sendLocked(CanFrame& frame, unsigned options);
+  UcanTxResult sendOnce(CanFrame& frame);
+  // Loopback, and the result the caller gets.
+  bool finishSend(CanFrame& frame, unsigned options, bool sent);
   void afterTransmit(const CanFrame& frame, unsigned options, bool ok, const std::string& error);
+  void noteTxError(const std::string& error);
+  void reportTxErrorLine(const std::string& line);
   size_t formatLine(const CanFrame& frame, bool received);
   size_t appendComment(const CanFrame& frame, size_t len, bool received);
   void logFrame(const CanFrame& frame, size_t len, char direction);
@@ -137,6 +153,9 @@ class TrafficPaths {
   std::vector<Foreign> foreign_;
   uint64_t foreignDropped_ = 0;
   uint64_t reportedForeignDropped_ = 0;
+
+  std::vector<TxErrorCause> txErrorCauses_;
+  uint64_t txErrorsOtherCauses_ = 0;
 };
 
 }  // namespace busprobe

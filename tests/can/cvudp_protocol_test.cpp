@@ -1,7 +1,10 @@
 // The packet layer of CAN-via-UDP without sockets: byte layouts, command validity, and the
 // reassembler's handling of packets that share or span datagrams and of malformed headers.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -159,12 +162,14 @@ TEST(CvUdpReassembly, MalformedHeadersCostExactlyFourBytes) {
     ASSERT_EQ(s.packets.size(), 1u) << c.what;
     EXPECT_EQ(s.packets[0].payload[0], kCvUdpDisconnect) << c.what;
     EXPECT_EQ(s.reassembler.discardedHeaders(), 1u) << c.what;
+    EXPECT_EQ(s.reassembler.discardedBytes(), 4u) << c.what;
   }
   // Several bad headers in a row.
   Sink s;
   s.feed(Concat({Header(0, 0), Header(12, 3), Header(6, 0), good}));
   ASSERT_EQ(s.packets.size(), 1u);
   EXPECT_EQ(s.reassembler.discardedHeaders(), 3u);
+  EXPECT_EQ(s.reassembler.discardedBytes(), 12u);
   // Half a header at the end of a datagram costs only itself when the next datagram of the same
   // sender does not continue it.
   Sink split;
@@ -174,6 +179,7 @@ TEST(CvUdpReassembly, MalformedHeadersCostExactlyFourBytes) {
   EXPECT_EQ(split.packets[0].payload[0], kCvUdpDisconnect);
   EXPECT_EQ(split.reassembler.discardedHeaders(), 1u);
   EXPECT_EQ(split.reassembler.droppedPartials(), 1u);
+  EXPECT_EQ(split.reassembler.discardedBytes(), 4u + 2u) << "the bad header and the dropped half";
 }
 
 TEST(CvUdpReassembly, OtherValidTypesConsumeTheirPayloadAndAreIgnored) {
@@ -283,6 +289,7 @@ TEST(CvUdpReassemblyBySource, InconsistentContinuationIsDroppedAndCounted) {
   ASSERT_EQ(s.packets.size(), 1u);
   EXPECT_EQ(s.packets[0].payload, Slice(connect, 4, 24));
   EXPECT_EQ(s.reassembler.droppedPartials(), 1u);
+  EXPECT_EQ(s.reassembler.discardedBytes(), 40u);
 
   // Half a frame, then a datagram whose continued reading meets a malformed header (the half frame
   // wants 40 more bytes; the 41st would start a header of type 0): dropped, and the datagram is
@@ -314,6 +321,7 @@ TEST(CvUdpReassemblyBySource, FloodOfSendersIsBoundedAndCounted) {
   const int kept = CvUdpReassembler::kMaxPartialSources;
   EXPECT_EQ(s.reassembler.pendingSources(), kept);
   EXPECT_EQ(s.reassembler.evictedPartials(), static_cast<uint64_t>(kSenders - kept));
+  EXPECT_EQ(s.reassembler.discardedBytes(), static_cast<uint64_t>(kSenders - kept) * 10u);
 
   // The newest ones finish their packets; an evicted one's rest is read on its own (and skipped).
   s.feed(CvUdpSourceKey(0x0A000000u + kSenders - 1, 1), Slice(a, 10, 80));
@@ -322,6 +330,46 @@ TEST(CvUdpReassemblyBySource, FloodOfSendersIsBoundedAndCounted) {
   s.reassembler.reset();
   EXPECT_EQ(s.reassembler.pendingSources(), 0);
   EXPECT_EQ(s.reassembler.evictedPartials(), 0u);
+  EXPECT_EQ(s.reassembler.discardedBytes(), 0u);
+}
+
+// The kernel's drop count rides in the ancillary data of recvmsg; the buffers here are built the
+// way the kernel lays them out, plus the damaged forms a parser must survive.
+TEST(CvUdpKernelDrops, CountIsReadFromTheAncillaryData) {
+  alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(int)) + CMSG_SPACE(sizeof(uint32_t))] = {};
+  msghdr msg{};
+  msg.msg_control = control;
+  msg.msg_controllen = sizeof control;
+  cmsghdr* first = CMSG_FIRSTHDR(&msg);
+  first->cmsg_level = SOL_SOCKET;
+  first->cmsg_type = SO_TIMESTAMP;  // something else first
+  first->cmsg_len = CMSG_LEN(sizeof(int));
+  cmsghdr* second = CMSG_NXTHDR(&msg, first);
+  ASSERT_NE(second, nullptr);
+  second->cmsg_level = SOL_SOCKET;
+  second->cmsg_type = SO_RXQ_OVFL;
+  second->cmsg_len = CMSG_LEN(sizeof(uint32_t));
+  const uint32_t drops = 4819;
+  std::memcpy(CMSG_DATA(second), &drops, sizeof drops);
+  uint32_t got = 0;
+  ASSERT_TRUE(CvUdpReadKernelDrops(msg, got));
+  EXPECT_EQ(got, 4819u);
+
+  // Same type at another level is not it.
+  second->cmsg_level = IPPROTO_IP;
+  EXPECT_FALSE(CvUdpReadKernelDrops(msg, got));
+  second->cmsg_level = SOL_SOCKET;
+  // Too short to hold the count, or running past the buffer: refused, never read.
+  second->cmsg_len = CMSG_LEN(2);
+  EXPECT_FALSE(CvUdpReadKernelDrops(msg, got));
+  second->cmsg_len = CMSG_LEN(sizeof(uint32_t));
+  msg.msg_controllen = CMSG_SPACE(sizeof(int)) + CMSG_LEN(2);
+  EXPECT_FALSE(CvUdpReadKernelDrops(msg, got));
+  // Nothing dropped yet: the kernel adds nothing at all.
+  msg.msg_controllen = 0;
+  EXPECT_FALSE(CvUdpReadKernelDrops(msg, got));
+  msg.msg_control = nullptr;
+  EXPECT_FALSE(CvUdpReadKernelDrops(msg, got));
 }
 
 TEST(CvUdpAddress, DottedQuadsAndLocalNames) {

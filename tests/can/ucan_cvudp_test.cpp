@@ -4,25 +4,21 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <fstream>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "can/cvudp_test_peer.h"
 #include "can/ucan.h"
 
 namespace busprobe {
 namespace {
 
-// Bounded polling: the receive threads answer within milliseconds; 5 s only guards against hangs.
-bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
+using cvudp_test::WaitFor;
 
 CanInterfaceSettings ServerOnVirtualBus() {
   CanInterfaceSettings p;
@@ -98,11 +94,11 @@ TEST(UcanThreaded, ClientTransmitEchoedBackThroughServer) {
   DeferredMessageQueue serverQueue, clientQueue;
   Ucan server(clock, serverQueue);
   server.setRelayTransmit([&server](CanFrame& frame) {
-    std::lock_guard<std::recursive_mutex> lock(server.lock());
+    std::lock_guard<UcanLock> lock(server.lock());
     return server.UCAN_Transmit(frame.bus() & 1, frame) == 1;
   });
   {
-    std::lock_guard<std::recursive_mutex> lock(server.lock());
+    std::lock_guard<UcanLock> lock(server.lock());
     ASSERT_EQ(server.UCAN_Init(ServerOnVirtualBus()), 1) << server.lastError();
     ASSERT_EQ(server.UCAN_InitCtrl(0, 500, 0), 1);
   }
@@ -127,7 +123,7 @@ TEST(UcanThreaded, ClientTransmitEchoedBackThroughServer) {
   bool serverSaw = false, clientGot = false;
   ASSERT_TRUE(WaitFor([&] {
     {
-      std::lock_guard<std::recursive_mutex> lock(server.lock());
+      std::lock_guard<UcanLock> lock(server.lock());
       if (server.UCAN_Receive(255, echo)) serverSaw = true;
     }
     if (client.UCAN_Receive(255, back)) clientGot = true;
@@ -141,7 +137,7 @@ TEST(UcanThreaded, ClientTransmitEchoedBackThroughServer) {
   EXPECT_EQ(back.data[0], 0xDE);
   EXPECT_EQ(back.data[2], 0xAD);
   EXPECT_EQ(client.receiveCounter(), 1);
-  std::lock_guard<std::recursive_mutex> lock(server.lock());
+  std::lock_guard<UcanLock> lock(server.lock());
   EXPECT_EQ(server.transmitCounter(), 1);
   EXPECT_EQ(server.receiveCounter(), 1);
 }
@@ -154,7 +150,7 @@ TEST(UcanThreaded, ServerShutsDownWhileARelayWaitsForTheLock) {
   Ucan server(clock, serverQueue);
   int relayed = 0;
   server.setRelayTransmit([&](CanFrame& frame) {
-    std::lock_guard<std::recursive_mutex> lock(server.lock());
+    std::lock_guard<UcanLock> lock(server.lock());
     ++relayed;
     return server.UCAN_Transmit(0, frame) == 1;
   });
@@ -164,7 +160,7 @@ TEST(UcanThreaded, ServerShutsDownWhileARelayWaitsForTheLock) {
   ASSERT_EQ(client.UCAN_Init(ClientOf(server.cvudpEndpoint()->boundPort())), 1);
   ASSERT_TRUE(WaitFor([&] { return client.UCAN_IsChannelOpen(0) == 1; }));
 
-  std::lock_guard<std::recursive_mutex> lock(server.lock());
+  std::lock_guard<UcanLock> lock(server.lock());
   const uint64_t before = server.cvudpEndpoint()->counters().packetsReceived;
   CanFrame f;
   f.id = 0x55;
@@ -173,6 +169,78 @@ TEST(UcanThreaded, ServerShutsDownWhileARelayWaitsForTheLock) {
   EXPECT_EQ(server.UCAN_Exit(), 1);
   EXPECT_EQ(server.cvudpEndpoint(), nullptr);
   EXPECT_EQ(relayed, 0);
+}
+
+// The kernel drops datagrams at a socket whose buffer is full; the endpoint learns how many from
+// the next datagram it reads, and UCAN reports them as it reports its own full queues.
+TEST(UcanThreaded, KernelDropsAtTheServerSocketAreCountedAndMarkRxOvfOnce) {
+  long rmemMax = 0;
+  std::ifstream("/proc/sys/net/core/rmem_max") >> rmemMax;
+  // No socket buffer is larger than twice this; more than enough datagrams must fit in a test.
+  if (rmemMax <= 0 || rmemMax > 64L * 1024 * 1024) GTEST_SKIP() << "socket buffers of unknown size";
+
+  ManualClock clock;
+  DeferredMessageQueue queue;
+  Ucan server(clock, queue);
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool relaying = false, release = false;
+  server.setRelayTransmit([&](CanFrame&) {
+    std::unique_lock<std::mutex> lock(mutex);
+    relaying = true;
+    cv.notify_all();
+    cv.wait_for(lock, std::chrono::seconds(10), [&] { return release; });
+    return true;
+  });
+  ASSERT_EQ(server.UCAN_Init(ServerOnVirtualBus()), 1) << server.lastError();
+  ASSERT_EQ(server.UCAN_InitCtrl(0, 500, 0), 1);
+  CvUdpEndpoint* ep = server.cvudpEndpoint();
+  const uint16_t port = ep->boundPort();
+  cvudp_test::UdpPeer peer;
+
+  // The receive thread is held in the relay, so everything after this queues in the kernel.
+  peer.sendTo(port, cvudp_test::FramePacket({{0x1, kCvUdpInfoTxRequest | 1, 0, {}}}));
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(5), [&] { return relaying; })) << "relay never called";
+  }
+  // Whole STRING packets: well-formed, and ignored by the endpoint.
+  cvudp_test::Bytes big;
+  for (int i = 0; i < 63; ++i) {
+    const cvudp_test::Bytes packet = {kCvUdpString, 0, 0, 4};  // 1024 bytes of text
+    big.insert(big.end(), packet.begin(), packet.end());
+    big.insert(big.end(), 1024, 'x');
+  }
+  const uint64_t flood = static_cast<uint64_t>(2 * rmemMax) / big.size() + 16;
+  for (uint64_t i = 0; i < flood; ++i) peer.sendTo(port, big);
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    release = true;
+  }
+  cv.notify_all();
+
+  // Only a datagram queued after the drops carries their count.
+  const cvudp_test::Bytes small = {kCvUdpString, 0, 1, 0, '.'};
+  uint64_t sent = 1 + flood;
+  ASSERT_TRUE(WaitFor([&] {
+    peer.sendTo(port, small);
+    ++sent;
+    return ep->counters().kernelDropped > 0;
+  })) << "no drop reported";
+  ASSERT_TRUE(WaitFor([&] {
+    const CvUdpCounters c = ep->counters();
+    return c.packetsReceived + c.kernelDropped == sent;
+  })) << "every datagram was either read or counted as dropped";
+  const uint64_t dropped = ep->counters().kernelDropped;
+  EXPECT_GT(dropped, 0u);
+
+  EXPECT_EQ(server.cvudpDatagramsLost(), dropped);
+  EXPECT_EQ(server.UCAN_Status(0) & kUcanRxOvf, kUcanRxOvf);
+  EXPECT_EQ(server.UCAN_Status(1) & kUcanRxOvf, kUcanRxOvf) << "a datagram may carry either bus";
+  EXPECT_EQ(server.UCAN_Status(0) & kUcanRxOvf, 0) << "marked once";
+  EXPECT_EQ(server.cvudpDatagramsLost(), dropped) << "kept, not reset by reading";
+  server.UCAN_Exit();
+  EXPECT_EQ(server.cvudpDatagramsLost(), dropped) << "outlives the endpoint";
 }
 
 }  // namespace

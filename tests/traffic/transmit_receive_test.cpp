@@ -26,19 +26,42 @@ class TxDriver final : public CanBackend {
     if (failures > 0) {
       --failures;
       host_.setError("%s", failureText.c_str());
-      return 0;
+      return refuse ? kTransmitRefused : 0;
     }
     frame.timestamp = static_cast<uint32_t>(clock_.nowMs());
     return 1;
   }
 
   int failures = 0;
+  bool refuse = false;  // the failures are of the kind no second attempt can mend
   std::string failureText = "UCAN_Transmit: queue full";
   std::vector<double> attemptsAt;
   uint8_t statusByte[2] = {0, 0};
 
  private:
   ManualClock& clock_;
+};
+
+// A manual clock that, whenever the code under test waits, looks whether another thread could take
+// the UCAN lock meanwhile.
+class LockProbeClock final : public Clock {
+ public:
+  double nowMs() const override { return time.nowMs(); }
+  void sleepMs(double ms) override {
+    if (ucan) {
+      bool free = false;
+      std::thread other([&] {
+        free = ucan->lock().try_lock();
+        if (free) ucan->lock().unlock();
+      });
+      other.join();
+      lockFreeDuringWait.push_back(free);
+    }
+    time.sleepMs(ms);
+  }
+  ManualClock time{1000.0};
+  Ucan* ucan = nullptr;
+  std::vector<bool> lockFreeDuringWait;
 };
 
 class RecordingLog final : public TrafficLog {
@@ -135,6 +158,115 @@ TEST_F(TrafficPathsTest, FailedTransmissionIsRetriedOnceAfterTenMilliseconds) {
   EXPECT_TRUE(lines.empty());
   EXPECT_TRUE(ucan.lastError().empty()) << "the first attempt's failure is forgotten";
   EXPECT_EQ(paths.statistics().sent(0), 1);
+}
+
+TEST_F(TrafficPathsTest, FailureThatCannotClearIsNotRetriedAndTakesNoTime) {
+  // A bus index outside the buses: the relay of a CAN-via-UDP server hands on selectors 2 and 3.
+  CanFrame f = Frame(0x100 | (2u << CanFrame::kBusShift), {1});
+  const double before = clock.nowMs();
+  EXPECT_FALSE(paths.TransmitFrame(f));
+  EXPECT_EQ(clock.nowMs(), before) << "no wait for a failure that cannot clear";
+  EXPECT_EQ(lines,
+            std::vector<std::string>{"  <TX-error:UCAN_Transmit: Illegal bus-index (2, allowed: 0..1) !>"});
+
+  // The driver's own refusals (channel not open, a frame the bus cannot carry) are tried once.
+  driver->failures = 2;
+  driver->refuse = true;
+  driver->failureText = "UCAN_Transmit: SocketCAN interface \"can0\" does not take CAN FD frames !";
+  CanFrame g = Frame(0x200, {1});
+  EXPECT_FALSE(paths.TransmitFrame(g));
+  EXPECT_EQ(driver->attemptsAt.size(), 1u);
+  EXPECT_EQ(clock.nowMs(), before);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1], "  <TX-error:" + driver->failureText + ">");
+
+  // Neither is the back-end without a driver ("none").
+  Ucan bare(clock, queue);
+  TrafficPaths barePaths(
+      bare, clock, settings.display, settings.logging, [](const std::string&) {}, [](const std::string&) {});
+  CanFrame h = Frame(0x300, {1});
+  EXPECT_FALSE(barePaths.TransmitFrame(h));
+  EXPECT_EQ(clock.nowMs(), before);
+}
+
+TEST_F(TrafficPathsTest, ThreadedRetryWaitLetsGoOfTheUcanLock) {
+  LockProbeClock probe;
+  Ucan ucan2(probe, queue);
+  TxDriver* d = nullptr;
+  ucan2.setBackendFactory([&](int type) -> std::unique_ptr<CanBackend> {
+    if (type != kScriptedType) return nullptr;
+    auto made = std::make_unique<TxDriver>(ucan2, probe.time);
+    d = made.get();
+    return made;
+  });
+  CanInterfaceSettings p;
+  p.interfaceType = kScriptedType;
+  ucan2.UCAN_Init(p);
+  ASSERT_NE(d, nullptr);
+  probe.ucan = &ucan2;
+  TrafficPaths paths2(
+      ucan2, probe, settings.display, settings.logging, [](const std::string&) {}, [](const std::string&) {});
+
+  d->failures = 1;
+  CanFrame f = Frame(0x100, {1});
+  ASSERT_TRUE(paths2.TransmitFrame(f));
+  ASSERT_EQ(d->attemptsAt.size(), 2u);
+  EXPECT_DOUBLE_EQ(d->attemptsAt[1] - d->attemptsAt[0], 10.0);
+  EXPECT_EQ(probe.lockFreeDuringWait, std::vector<bool>{true});
+
+  // A caller holding the lock itself cannot be let go for: the second attempt comes at once.
+  d->attemptsAt.clear();
+  d->failures = 1;
+  {
+    std::lock_guard<UcanLock> held(ucan2.lock());
+    ASSERT_TRUE(paths2.TransmitFrame(f));
+  }
+  ASSERT_EQ(d->attemptsAt.size(), 2u);
+  EXPECT_EQ(d->attemptsAt[1], d->attemptsAt[0]);
+  EXPECT_EQ(probe.lockFreeDuringWait.size(), 1u) << "no wait under the lock";
+}
+
+TEST_F(TrafficPathsTest, FailuresOfOneCauseInATickAreToldOnceWithTheirCount) {
+  auto illegal = [](int bus) {
+    return Frame(0x100 | (static_cast<uint32_t>(bus) << CanFrame::kBusShift), {1});
+  };
+  const std::string bus2 = "UCAN_Transmit: Illegal bus-index (2, allowed: 0..1) !";
+  const std::string bus3 = "UCAN_Transmit: Illegal bus-index (3, allowed: 0..1) !";
+  for (int i = 0; i < 50; ++i) {
+    CanFrame f = illegal(2 + (i & 1));
+    EXPECT_FALSE(paths.TransmitFrame(f));
+  }
+  EXPECT_EQ(lines, (std::vector<std::string>{"  <TX-error:" + bus2 + ">", "  <TX-error:" + bus3 + ">"}));
+  paths.endTick();
+  const std::vector<std::string> expected = {"  <TX-error:" + bus2 + ">", "  <TX-error:" + bus3 + ">",
+                                             "  <TX-error: 24 more frames not sent: " + bus2 + ">",
+                                             "  <TX-error: 24 more frames not sent: " + bus3 + ">"};
+  EXPECT_EQ(lines, expected);
+  std::vector<std::string> logged;
+  for (const std::string& l : expected) logged.push_back(l + "\r\n");
+  EXPECT_EQ(log.writes, logged) << "the log gets the same lines";
+
+  // A new tick starts afresh; a tick with a single failure needs no summary.
+  lines.clear();
+  CanFrame f = illegal(2);
+  EXPECT_FALSE(paths.TransmitFrame(f));
+  paths.endTick();
+  paths.endTick();
+  EXPECT_EQ(lines, std::vector<std::string>{"  <TX-error:" + bus2 + ">"});
+
+  // Causes beyond the few told one by one are counted together.
+  lines.clear();
+  driver->failures = 40;
+  driver->refuse = true;
+  for (int i = 0; i < 20; ++i) {
+    driver->failureText = "UCAN_Transmit: cause " + std::to_string(i);
+    CanFrame g = Frame(0x200, {1});
+    EXPECT_FALSE(paths.TransmitFrame(g));
+  }
+  paths.endTick();
+  ASSERT_EQ(lines.size(), 9u);
+  EXPECT_EQ(lines[7], "  <TX-error:UCAN_Transmit: cause 7>");
+  EXPECT_EQ(lines[8], "  <TX-error: 12 more frames not sent, for other reasons>");
 }
 
 TEST_F(TrafficPathsTest, FailureGivesTheTxErrorLine) {
