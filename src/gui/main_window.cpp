@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 
+#include "canopen/nmt_commands.h"
 #include "gui/gui_user_interface.h"
 
 namespace busprobe {
@@ -309,6 +310,16 @@ void MainWindow::buildMessagesMenu() {
 
 void MainWindow::buildToolsMenu() {
   QMenu* tools = menuBar()->addMenu(caption("&Tools"));
+  for (const NmtBroadcastItem& item : NmtBroadcastItems()) {
+    const std::string label(item.label);
+    QAction* nmt = tools->addAction(caption(label.c_str()));
+    const NmtCommand command = item.command;
+    connect(nmt, &QAction::triggered, this, [this, command] {
+      CanFrame frame = NmtCommandFrame(command);
+      app_.TransmitFrame(frame);
+    });
+  }
+  tools->addSeparator();
   QAction* reset = tools->addAction(caption("&Reset CAN hardware"));
   reset->setObjectName(QStringLiteral("MI_ResetCanHardware"));
   connect(reset, &QAction::triggered, this, [this] {

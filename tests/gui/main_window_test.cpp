@@ -305,5 +305,29 @@ TEST(NoticeWindowTest, LongStepTextFitsTheFixedWidth) {
   EXPECT_EQ(second->font().pixelSize(), 16);
 }
 
+TEST_F(MainWindowTest, NmtBroadcastItemsSendTheirCommandToAllNodes) {
+  std::ofstream(config_.file("NVK_Busprobe.ini")) << "[CanInterface]\nCanInterfaceType=10\n";
+  GuiSession s(config_.path(), locks_.path());
+  s.window();
+  s.ticks(5);
+  std::vector<std::string> sent;
+  s.app().traffic().setLineSink([&sent](bool transmitted, std::string_view line) {
+    if (transmitted) sent.emplace_back(line);
+  });
+  const char* items[] = {"Start Remote Nodes", "Stop Remote Nodes", "Enter Pre-Op State", "Reset Nodes",
+                         "Reset Communication"};
+  for (const char* item : items) {
+    QAction* action = s.menuItem(QString::fromUtf8(item));
+    ASSERT_NE(action, nullptr) << item;
+    action->trigger();
+  }
+  ASSERT_EQ(sent.size(), 5u);
+  const char* commands[] = {" 01 00", " 02 00", " 80 00", " 81 00", " 82 00"};
+  for (size_t i = 0; i < 5; ++i) {
+    EXPECT_NE(sent[i].find(": 000 "), std::string::npos) << sent[i];
+    EXPECT_NE(sent[i].find(commands[i]), std::string::npos) << sent[i];
+  }
+}
+
 }  // namespace
 }  // namespace busprobe
