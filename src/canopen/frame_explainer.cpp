@@ -19,10 +19,10 @@ class CommentBuilder {
  public:
   size_t size() const { return size_; }
   size_t room() const { return kCanopenCommentLimit - size_; }
-  std::string_view view() const { return std::string_view(text_, size_); }
 
   void append(std::string_view s) {
     const size_t n = std::min(s.size(), room());
+    if (n == 0) return;
     std::memcpy(text_ + size_, s.data(), n);
     size_ += n;
   }

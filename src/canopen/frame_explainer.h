@@ -93,7 +93,7 @@ class FrameExplainer {
 };
 
 // Emergency frames (0x081..0x0FF, 8 bytes). The marker is ";[T] " for a frame the program looped
-// back to itself, else ";  ". Same results as ExplainCanopenFrame.
+// back to itself, else ";  ". Returns what ExplainCanopenFrame returns.
 size_t ExplainEmergency(const CanFrame& frame, char* out, size_t capacity);
 bool ExplainEmergency(const CanFrame& frame, std::string& comment);
 
