@@ -268,6 +268,15 @@ TEST(FrameExplainerSdo, ErrorsOfSegmentedTransfers) {
             "; unexpected initial seg-write response, server->client");
 }
 
+TEST(FrameExplainerSdo, StrayResponseStartsNoTransfer) {
+  FrameExplainer explainer;
+  Explain(explainer, Frame(0x605, {0x2F, 0x00, 0x62, 0x01, 0x55, 0, 0, 0}));
+  EXPECT_EQ(Explain(explainer, Frame(0x585, {0x20, 0, 0, 0, 0, 0, 0, 0})),
+            "; unexpected segmented write response, server->client");
+  EXPECT_EQ(explainer.trace().record(0).mode, kSdoTraceNone);
+  EXPECT_EQ(Explain(explainer, Frame(0x605, {0x10, 1, 2, 3, 4, 5, 6, 7})), "");
+}
+
 TEST(FrameExplainerSdo, TransferWithoutAnnouncedLengthStartsItsOwnCount) {
   FrameExplainer explainer;
   Explain(explainer, Frame(0x605, {0x21, 0x00, 0x20, 0x00, 10, 0, 0, 0}));
