@@ -97,6 +97,7 @@ void ReadMainSettings(const IniFile& ini, MainSettings& s) {
   ReadLoggingSettings(ini, s.logging);
   ReadCanMessageNames(ini, s.canMessages);
   ReadPlayerSettings(ini, s.player);
+  ReadSdoSettings(ini, s.sdo);
   SettingsReader r(ini);
   VisitLastSession(s, r);
 }
@@ -110,6 +111,7 @@ void WriteMainSettings(IniFile& ini, const MainSettings& s) {
   WriteLoggingSettings(ini, s.logging);
   WriteCanMessageNames(ini, s.canMessages);
   WritePlayerSettings(ini, s.player);
+  WriteSdoSettings(ini, s.sdo);
   SettingsWriter w(ini);
   VisitLastSession(s, w);
 }

@@ -10,6 +10,7 @@
 #include "base/directory_settings.h"
 #include "can/bus_settings.h"
 #include "can/interface_settings.h"
+#include "canopen/sdo_settings.h"
 #include "interp/interp_settings.h"
 #include "traffic/traffic_settings.h"
 
@@ -24,6 +25,7 @@ struct MainSettings {
   LoggingSettings logging;
   CanMessageNames canMessages;
   LogfilePlayerSettings player;
+  SdoSettings sdo;
   std::string currFile;  // LastSession/CurrFile; default: Programs folder + "/default.cmd"
   int audioOutputDevice = kDefaultAudioOutputDevice;  // SoundInterface: 0 none, 1 PC speaker, 2 sound card
 };

@@ -10,6 +10,7 @@
 #include "base/directory_keys.h"
 #include "base/key_list_check.h"
 #include "can/can_keys.h"
+#include "canopen/canopen_keys.h"
 #include "interp/interp_keys.h"
 #include "traffic/traffic_keys.h"
 
@@ -24,7 +25,7 @@ using test::Keys;
 std::vector<Key> MainKeys() {
   return test::Joined({test::BusKeys(), test::DirectoryKeys(), test::DisplayKeys(), test::TriggerKeys(),
                        test::InterpreterKeys(), test::LoggingKeys(), test::CanMessageKeys(),
-                       test::PlayerKeys(), Keys({{"LastSession", "$CurrFile"}}, 5000)});
+                       test::PlayerKeys(), test::SdoKeys(), Keys({{"LastSession", "$CurrFile"}}, 5000)});
 }
 
 std::vector<Key> WindowKeys() {
@@ -47,9 +48,6 @@ std::vector<Key> PlayerWindowKeys() {
 std::vector<Key> KeysOfOtherTools() {
   std::vector<Key> k = Keys(
       {
-          {"SdoSettings",
-           "ClientNodeID ServerNodeID ServerNodeID2..8 ServerEnable ClientEnable ServerTimeout "
-           "ClientTimeout"},
           {"CANopen_LSS", "SlaveOptions MasterOptions WantedFirstNodeID WantedCANBaudrate ScanDelay_us"},
           {"CANopenODScanner", "ScanFrom ScanTo ExcludeFrom0..19 ExcludeTo0..19"},
           {"RemoteObjectDictionaryViewer", "DontReadLargeObjects"},

@@ -4,23 +4,13 @@
 
 #include "base/ini_file.h"
 #include "base/key_list_check.h"
+#include "canopen/canopen_keys.h"
 
 namespace busprobe {
 namespace {
 
-std::vector<test::Key> SdoKeys() {
-  std::vector<test::Key> keys = test::Keys(
-      {{"SdoSettings",
-        "ClientNodeID ServerNodeID ServerNodeID2..8 ServerEnable ClientEnable ServerTimeout ClientTimeout"}},
-      5000);
-  // Node IDs outside 1..127 are corrected when read, so these two need values that stand.
-  keys[0].value = "17";
-  keys[1].value = "18";
-  return keys;
-}
-
 TEST(SdoSettingsKeys, EveryKeyIsReadAndWrittenUnderItsName) {
-  test::ExpectTableCarries<SdoSettings>(SdoKeys(), ReadSdoSettings, WriteSdoSettings);
+  test::ExpectTableCarries<SdoSettings>(test::SdoKeys(), ReadSdoSettings, WriteSdoSettings);
 }
 
 TEST(SdoSettingsKeys, DefaultsOfAnEmptyFile) {
