@@ -261,7 +261,12 @@ bool LineParser::parse(OdEntry& e, ObjectDictionary& od, std::string& problem) {
   e.subIndex = static_cast<uint8_t>(sub);
   skipBlanks();
   if (p_ < s_.size() && s_[p_] == '"') {
-    const std::size_t close = s_.find('"', p_ + 1);
+    // Names may hold quotes themselves ("Wait for i/o to be "On""): the name ends at the quote
+    // the writer puts a blank behind.
+    std::size_t close = s_.find('"', p_ + 1);
+    while (close != std::string_view::npos && close + 1 < s_.size() && s_[close + 1] != ' ' &&
+           s_[close + 1] != '\t')
+      close = s_.find('"', close + 1);
     const std::size_t stop = close == std::string_view::npos ? s_.size() : close;
     e.setName(s_.substr(p_ + 1, stop - p_ - 1));
     p_ = stop < s_.size() ? stop + 1 : stop;
