@@ -492,7 +492,9 @@ TEST(EdsWrite, ObjectsThatAreNoSingleVarKeepTheirSubIndexes) {
   EXPECT_EQ(back.od->count(), 5);
   EXPECT_EQ(back.value(0x1029, 2), 12u);
   EXPECT_EQ(back.value(0x2100, 3), 42u);
+  ASSERT_NE(back.od->find(0x2100, 3), nullptr);
   EXPECT_EQ(back.od->find(0x2100, 3)->nameView(), "Obj2100_sub03");
+  ASSERT_NE(back.od->find(0x2200, 0), nullptr);
   EXPECT_EQ(std::memcmp(back.od->find(0x2200, 0)->defaultValue.data, "abc", 3), 0);
 }
 
