@@ -110,6 +110,12 @@ Application::Application(UserInterface& ui, Clock& clock, AppOptions options)
 
   ucan_->setRelayTransmit([this](CanFrame& frame) { return TransmitFrame(frame); });
 
+  canopen_ = std::make_unique<CanopenSession>(settings_.sdo, settings_.dirs, options_.configDir, messages_, clock_,
+                                              [this](CanFrame& frame) { return TransmitFrame(frame); });
+  traffic_->setCommentProvider([this](const CanFrame& frame, bool received, char* out, size_t capacity) {
+    return canopen_->explainer().commentFor(frame, received, out, capacity);
+  });
+
   interpState_ = std::make_unique<InterpState>();
   scriptBinding_ = std::make_unique<ScriptBinding>(*this);
   RegisterTrafficScriptWords(*this, scriptBinding_->extensionTable());
@@ -141,6 +147,8 @@ void Application::wireFrameConsumers() {
                      [this](const CanFrame& frame) { traffic_->showReceived(frame); });
   consumers_.install(FrameConsumerSlot::kLog,
                      [this](const CanFrame& frame) { traffic_->logReceived(frame); });
+  consumers_.install(FrameConsumerSlot::kSdo,
+                     [this](const CanFrame& frame) { canopen_->sdo().ProcessFrame(frame); });
   consumers_.install(FrameConsumerSlot::kScriptSlice, [this](const CanFrame&) {
     if (!frameEndedWait_) return;
     frameEndedWait_ = false;
@@ -160,6 +168,10 @@ void Application::wireTickSteps() {
     trigger_->tick();
   });
   tickSteps_.install(TickSlot::kSound, [this](const TickContext&) { scriptBinding_->tickTone(); });
+  // The engine keeps its own 100 ms rhythm; the odd phases only ask.
+  tickSteps_.install(TickSlot::kSdoTimeouts, [this](const TickContext& tick) {
+    if (tick.phase & 1) canopen_->sdo().SdoTimeoutTick();
+  });
   tickSteps_.install(TickSlot::kLocaleCheck, [this](const TickContext& tick) {
     if (tick.phase & 1) checkDecimalSeparator();
   });
@@ -174,6 +186,7 @@ void Application::wireTickSteps() {
     traffic_->endTick();
     trafficDisplay_->notifyChangedLists();
   });
+  tickSteps_.install(TickSlot::kSdoSettings, [this](const TickContext&) { canopen_->applyChangedSettings(); });
   tickSteps_.install(TickSlot::kPlayerNotice, [this](const TickContext&) {
     if (player_->takeUnknownSymbolNotice())
       ui_.showMessageBox(kPlayerUnknownSymbolsTitle, kPlayerUnknownSymbolsText);
@@ -264,6 +277,7 @@ void Application::startUp() {
   trigger_->configure(settings_.trigger);
   trigger_->reset();
   trafficDisplay_->refreshHeaders(true, true);
+  canopen_->applySettings();
   program_->setConfiguredTxDelayMs(settings_.interp.txDelay);
 
   step_ = kStepInit0;
@@ -315,6 +329,7 @@ void Application::stepInit1() {
     if (!LoadVariables(*interpState_, *scriptBinding_, scripts_->variablesPath(), &error) && !error.empty())
       messages_.PrintMessage("%s", error.c_str());
   }
+  canopen_->loadLocalDictionary(settings_.dirs.myObjectDictionary, /*quietIfMissing=*/true);
   if (instanceNumber() > 0) {
     messages_.PrintMessage("Warning: Multiple program instances running !");
     messages_.PrintMessage("         This may cause CAN DRIVER problems !");

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/bus_controllers.h"
+#include "app/canopen_session.h"
 #include "app/command_file.h"
 #include "app/frame_consumers.h"
 #include "app/instance_lock.h"
@@ -159,6 +160,10 @@ class Application {
   ScriptSession& scripts() { return *scripts_; }
   const ScriptSession& scripts() const { return *scripts_; }
 
+  // CANopen: the local and remote dictionaries, the SDO engine, the frame explanation
+  CanopenSession& canopen() { return *canopen_; }
+  const CanopenSession& canopen() const { return *canopen_; }
+
  private:
   struct StartupStepRow;
   static const StartupStepRow kStartupSteps[];
@@ -226,6 +231,7 @@ class Application {
   std::unique_ptr<TrafficDisplay> trafficDisplay_;
   class LoggerSink;
   std::unique_ptr<LoggerSink> loggerSink_;
+  std::unique_ptr<CanopenSession> canopen_;
   std::unique_ptr<InterpState> interpState_;
   class ScriptBinding;
   std::unique_ptr<ScriptBinding> scriptBinding_;

@@ -23,6 +23,7 @@ class MessageLog {
 
   // Formats pass the translator (when set) before their arguments are filled in.
   void setTranslator(const Translator* translator) { translator_ = translator; }
+  const Translator* translator() const { return translator_; }
 
   void PrintMessage(const char* format, ...) __attribute__((format(printf, 2, 3)));
   // flags bit 1: "t=%lu: " with the time in whole seconds; bit 0: "SDO: ".
