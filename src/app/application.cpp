@@ -8,6 +8,7 @@
 #include "app/config_file.h"
 #include "app/script_binding.h"
 #include "app/script_extensions.h"
+#include "app/sdo_wait_port.h"
 #include "base/atomic_file.h"
 #include "interp/variable_file.h"
 #include "traffic/record_play_guard.h"
@@ -112,6 +113,7 @@ Application::Application(UserInterface& ui, Clock& clock, AppOptions options)
 
   canopen_ = std::make_unique<CanopenSession>(settings_.sdo, settings_.dirs, options_.configDir, messages_, clock_,
                                               [this](CanFrame& frame) { return TransmitFrame(frame); });
+  sdoPort_ = std::make_unique<SdoWaitPort>(*this);
   traffic_->setCommentProvider([this](const CanFrame& frame, bool received, char* out, size_t capacity) {
     return canopen_->explainer().commentFor(frame, received, out, capacity);
   });
@@ -175,9 +177,12 @@ void Application::wireTickSteps() {
   tickSteps_.install(TickSlot::kLocaleCheck, [this](const TickContext& tick) {
     if (tick.phase & 1) checkDecimalSeparator();
   });
-  tickSteps_.install(TickSlot::kReceiveAgain, [this](const TickContext&) { pumpWithinBudget(); });
+  // A blocking SDO wait pumps the frames itself, and the script may be the one waiting.
+  tickSteps_.install(TickSlot::kReceiveAgain, [this](const TickContext&) {
+    if (!inSdoWait()) pumpWithinBudget();
+  });
   tickSteps_.install(TickSlot::kScript, [this](const TickContext& tick) {
-    scripts_->tickSlice(tick.tickStartMs * 0.001 + kTickSliceSec);
+    if (!inSdoWait()) scripts_->tickSlice(tick.tickStartMs * 0.001 + kTickSliceSec);
   });
   tickSteps_.install(TickSlot::kDisplay, [this](const TickContext& tick) {
     trafficDisplay_->refreshHeaders(tick.phase == 1, tick.phase == 3);
@@ -392,6 +397,15 @@ void Application::pumpWithinBudget() {
 
 int Application::ProcessReceivedFrames(int maxFrames) {
   if (inPump_) return 0;
+  return pumpFrames(maxFrames);
+}
+
+int Application::pumpFromWait() {
+  return pumpFrames(kDefaultPumpLimit);
+}
+
+int Application::pumpFrames(int maxFrames) {
+  const bool outer = !inPump_;
   inPump_ = true;
   if (maxFrames < 1) maxFrames = kDefaultPumpLimit;
   traffic_->drainForeignTransmissions();
@@ -406,9 +420,17 @@ int Application::ProcessReceivedFrames(int maxFrames) {
     consumers_.deliver(frame);
   }
   framesPumped_ += static_cast<uint64_t>(handled);
-  inPump_ = false;
+  if (outer) inPump_ = false;
   trafficDisplay_->notifyIfChanged(TrafficPaths::kRxList);
   return handled;
+}
+
+SdoClientPort& Application::sdoPort() {
+  return *sdoPort_;
+}
+
+bool Application::inSdoWait() const {
+  return sdoPort_->waiting();
 }
 
 void Application::checkDecimalSeparator() {

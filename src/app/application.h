@@ -23,6 +23,7 @@
 #include "app/settings.h"
 #include "app/tick_steps.h"
 #include "app/user_interface.h"
+#include "canopen/sdo_blocking_transfer.h"
 #include "base/clock.h"
 #include "base/message_queue.h"
 #include "base/translator.h"
@@ -160,9 +161,13 @@ class Application {
   ScriptSession& scripts() { return *scripts_; }
   const ScriptSession& scripts() const { return *scripts_; }
 
-  // CANopen: the local and remote dictionaries, the SDO engine, the frame explanation
+  // CANopen: the local and remote dictionaries, the SDO engine, the frame explanation, and the
+  // blocking client transfer of browsers, scanners and the firmware updater
   CanopenSession& canopen() { return *canopen_; }
   const CanopenSession& canopen() const { return *canopen_; }
+  SdoClientPort& sdoPort();
+  // A blocking SDO wait is running: it pumps the frames and the tick leaves the script alone.
+  bool inSdoWait() const;
 
  private:
   struct StartupStepRow;
@@ -181,6 +186,10 @@ class Application {
   void drainDeferredMessages();
   // Batches of kDefaultPumpLimit frames while frames wait and the budget lasts.
   void pumpWithinBudget();
+  // One round of the pump for a blocking wait; inside the pump (a script the frame slice runs)
+  // the frames are taken all the same, or the answer the wait needs would never come.
+  int pumpFromWait();
+  int pumpFrames(int maxFrames);
   void checkDecimalSeparator();
   void setStatusLabel(std::string text);
   void updateNotice(std::string secondLine);
@@ -232,6 +241,8 @@ class Application {
   class LoggerSink;
   std::unique_ptr<LoggerSink> loggerSink_;
   std::unique_ptr<CanopenSession> canopen_;
+  class SdoWaitPort;
+  std::unique_ptr<SdoWaitPort> sdoPort_;
   std::unique_ptr<InterpState> interpState_;
   class ScriptBinding;
   std::unique_ptr<ScriptBinding> scriptBinding_;

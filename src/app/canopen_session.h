@@ -53,6 +53,10 @@ class CanopenSession {
   // file that does not exist is not worth a line (the configured default at start-up).
   bool loadLocalDictionary(const std::string& name, bool quietIfMissing);
 
+  // Bytes written to readout files so far: a blocking wait restarts its window as they grow.
+  uint64_t readoutBytes() const { return readoutBytes_; }
+  void addReadoutBytes(uint64_t n) { readoutBytes_ += n; }
+
   // The settings changed (settings window, script): the channels are set up anew on the tick.
   void markSettingsChanged() { settingsChanged_ = true; }
   // Sets the channels up from the settings and forgets the traced transfers of the lists.
@@ -72,6 +76,7 @@ class CanopenSession {
   FrameExplainer explainer_;
   std::unique_ptr<SdoEngine> sdo_;
   bool settingsChanged_ = false;
+  uint64_t readoutBytes_ = 0;
 };
 
 }  // namespace busprobe

@@ -14,6 +14,18 @@
 namespace busprobe {
 namespace {
 
+// A user interface whose event processing runs another application: two of them in one thread
+// can then answer each other while one waits.
+class PumpingUi : public test::RecordingUi {
+ public:
+  void processEvents() override {
+    ++rounds;
+    if (other) other->ProcessReceivedFrames();
+  }
+  Application* other = nullptr;
+  int rounds = 0;
+};
+
 // Each with its own lock folder, so that each is a first instance reading NVK_Busprobe.ini.
 struct Node {
   Node(std::shared_ptr<VirtualBus> bus, ManualClock& clock) {
@@ -30,7 +42,7 @@ struct Node {
     }
   }
   test::ScratchDir config, locks;
-  test::RecordingUi ui;
+  PumpingUi ui;
   std::unique_ptr<Application> app;
 };
 
@@ -81,6 +93,42 @@ TEST_F(CanopenSessionTest, DictionaryLoadedAtStartUpIsServedAndTheTrafficExplain
   bool explained = false;
   for (const std::string& line : received) explained |= line.find("rd-rsp 1008.00") != std::string::npos;
   EXPECT_TRUE(explained) << "no Rx line explains the upload response";
+}
+
+TEST_F(CanopenSessionTest, BlockingTransferWaitsWhileTheReceivePathRuns) {
+  Node server(bus, clock), client(bus, clock);
+  std::filesystem::create_directories(server.config.file("Objects"));
+  std::filesystem::copy_file(std::string(BUSPROBE_TESTDATA_DIR) + "/eds/python-canopen_sample.eds",
+                             server.config.file("Objects/MyObject.eds"));
+  std::ofstream(server.config.file("NVK_Busprobe.ini")) << "[Directories]\nMyObjectDictionary=MyObject.eds\n";
+  // The client's own server must not be node 2 as well: it hears its own requests on the bus.
+  std::ofstream(client.config.file("NVK_Busprobe.ini")) << "[SdoSettings]\nServerNodeID=9\n";
+  clock.setAutoAdvance(0.001);
+  client.ui.other = server.app.get();
+  server.app->startUp();
+  client.app->startUp();
+  SdoBlockingRequest read;
+  read.nodeId = 2;
+  read.index = 0x1008;
+  read.dataType = 9;
+  // Before "Init2" the bus is closed: the request cannot go out.
+  EXPECT_EQ(RunBlockingTransfer(client.app->sdoPort(), read), SdoBlockingOutcome::kNotStarted);
+  server.run(clock);
+  client.run(clock);
+
+  ASSERT_EQ(RunBlockingTransfer(client.app->sdoPort(), read), SdoBlockingOutcome::kDone);
+  EXPECT_EQ(client.app->canopen().sdo().client().blockLength, 11);
+  EXPECT_GT(client.ui.rounds, 0);
+  EXPECT_FALSE(client.app->inSdoWait());
+  EXPECT_FALSE(client.app->sdoPort().sdoAccessBusy());
+
+  // A node nobody serves: the wait runs out on the program's clock.
+  read.nodeId = 77;
+  read.timeoutMs = 200;
+  const double before = clock.nowMs();
+  EXPECT_EQ(RunBlockingTransfer(client.app->sdoPort(), read), SdoBlockingOutcome::kTimedOut);
+  EXPECT_GE(clock.nowMs() - before, 200.0);
+  EXPECT_LT(clock.nowMs() - before, 400.0);
 }
 
 TEST_F(CanopenSessionTest, ChangedSettingsReachTheChannelsOnTheNextTick) {

@@ -1,0 +1,42 @@
+#include "app/sdo_wait_port.h"
+
+namespace busprobe {
+
+int Application::SdoWaitPort::SdoWaitForCompletion(int timeoutMs) {
+  if (!app_.running() || app_.shutDown_) return -17;
+  Clock& clock = app_.clock_;
+  SdoEngine& sdo = app_.canopen_->sdo();
+  const SdoChannel& ch = sdo.client();
+  ++depth_;
+  const bool nested = depth_ > 1;
+  double startMs = clock.nowMs();
+  double lastNapMs = startMs;
+  uint64_t readoutBlocks = app_.canopen_->readoutBytes() / 256;
+  int result = 0;
+  while (ch.busy()) {
+    app_.pumpFromWait();
+    if (!nested) app_.ui_.processEvents();
+    sdo.SdoTimeoutTick();
+    if (!ch.busy()) break;
+    const double now = clock.nowMs();
+    const uint64_t blocks = app_.canopen_->readoutBytes() / 256;
+    if (blocks != readoutBlocks) {
+      readoutBlocks = blocks;
+      startMs = now;
+    }
+    if (now - startMs >= timeoutMs || now < startMs) {
+      result = -16;
+      break;
+    }
+    // A rest every 10 ms, so a wait does not spin a core; never inside the receive pump, which
+    // holds the CAN lock a server's relay thread needs.
+    if (now - lastNapMs >= 10.0 && !app_.inPump_) {
+      clock.sleepMs(5);
+      lastNapMs = clock.nowMs();
+    }
+  }
+  --depth_;
+  return result;
+}
+
+}  // namespace busprobe
