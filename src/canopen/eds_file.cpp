@@ -177,6 +177,7 @@ class EdsReader {
   // Indexes whose object section the file has.
   std::vector<bool> objectSections_ = std::vector<bool>(0x10000, false);
   std::vector<uint16_t> sectionOrder_;  // those indexes in file order
+  uint32_t lineCount_ = 0;
   // (index << 8 | subindex) -> the sub-section's name as the file spells it.
   std::unordered_map<uint32_t, std::string> subSections_;
 };
@@ -188,6 +189,7 @@ void EdsReader::indexSubSections(std::string_view text) {
     if (end == std::string_view::npos) end = text.size();
     std::string_view line = Trim(text.substr(pos, end - pos));
     pos = end + 1;
+    ++lineCount_;
     if (line.size() < 3 || line.front() != '[') continue;
     const std::size_t close = line.rfind(']');
     if (close == std::string_view::npos) continue;
@@ -273,8 +275,8 @@ void EdsReader::readHeaders(EdsFileInfo& file, EdsDeviceInfo& device) {
 
 void EdsReader::readObjectLists() {
   for (const char* list : {"MandatoryObjects", "OptionalObjects", "ManufacturerObjects"}) {
-    // A count beyond what the dictionary can take cannot be meant; keys past it are never there.
-    const uint32_t count = std::min<uint32_t>(number(list, "SupportedObjects", 0), 0xFFFF);
+    // A list has no more keys than the file has lines: an absurd count is not searched to its end.
+    const uint32_t count = std::min<uint32_t>(number(list, "SupportedObjects", 0), lineCount_);
     for (uint32_t n = 1; n <= count && !full_; ++n) {
       const uint32_t index = number(list, std::to_string(n), 0);
       if (index == 0 || index > 0xFFFF) continue;
@@ -416,7 +418,6 @@ void EdsReader::readObject(uint16_t index) {
     count.defaultValue.inlineLength = 1;
     count.hasDefault = 1;
     count.currentValue = count.defaultValue;
-    if (isDcf_) count.currentValid = 1;
     od_.append(count);
     char valueSection[24];
     std::snprintf(valueSection, sizeof valueSection, "%XValue", index);
