@@ -25,6 +25,14 @@ constexpr uint8_t kObjectRecord = 0x09;
 constexpr int kMaxSubIndex = 0xFE;
 constexpr std::size_t kMaxStringValue = 2048;
 
+constexpr struct {
+  const char* key;
+  uint16_t bit;
+} kBaudRateKeys[] = {{"BaudRate_10", kEdsBaud10},   {"BaudRate_20", kEdsBaud20},
+                     {"BaudRate_50", kEdsBaud50},   {"BaudRate_125", kEdsBaud125},
+                     {"BaudRate_250", kEdsBaud250}, {"BaudRate_500", kEdsBaud500},
+                     {"BaudRate_800", kEdsBaud800}, {"BaudRate_1000", kEdsBaud1000}};
+
 char Lower(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -151,10 +159,6 @@ class EdsReader {
   void readObjectLists();
 
  private:
-  struct Source {
-    std::string_view section;
-    std::string text;
-  };
   void indexSubSections(std::string_view text);
   uint32_t number(std::string_view section, std::string_view key, uint32_t def) const;
   void readObject(uint16_t index);
@@ -247,13 +251,7 @@ void EdsReader::readHeaders(EdsFileInfo& file, EdsDeviceInfo& device) {
   device.productNumber = static_cast<int32_t>(number(di, "ProductNumber", 0));
   device.revisionNumber = static_cast<int32_t>(number(di, "RevisionNumber", 0));
   device.orderCode = str(di, "OrderCode", 255);
-  const struct {
-    const char* key;
-    uint16_t bit;
-  } rates[] = {{"BaudRate_10", kEdsBaud10},   {"BaudRate_20", kEdsBaud20},    {"BaudRate_50", kEdsBaud50},
-               {"BaudRate_125", kEdsBaud125}, {"BaudRate_250", kEdsBaud250},  {"BaudRate_500", kEdsBaud500},
-               {"BaudRate_800", kEdsBaud800}, {"BaudRate_1000", kEdsBaud1000}};
-  for (const auto& r : rates) {
+  for (const auto& r : kBaudRateKeys) {
     if (number(di, r.key, 0) != 0) device.baudRates |= r.bit;
   }
   auto byte = [&](const char* key) { return static_cast<uint8_t>(number(di, key, 0)); };
@@ -333,8 +331,9 @@ void EdsReader::readValue(OdValue& value, const std::string& text, uint8_t type,
   value.inlineLength = (type == kCoTypeInteger8 || type == kCoTypeUnsigned8)     ? 1
                        : (type == kCoTypeInteger16 || type == kCoTypeUnsigned16) ? 2
                                                                                  : 4;
-  if (nodeRelative) {
-    source = Cut(std::string(Trim(text)), 64);
+  // Kept only when short enough to be a formula: a cut text would write back something else.
+  if (nodeRelative && Trim(text).size() <= 64) {
+    source = std::string(Trim(text));
     sourceValue = v;
   }
 }
@@ -565,13 +564,7 @@ void EdsWriter::headers(const EdsFileInfo& file, const EdsDeviceInfo& device) {
   key("ProductNumber", device.productNumber);
   key("RevisionNumber", device.revisionNumber);
   key("OrderCode", device.orderCode);
-  const struct {
-    const char* key;
-    uint16_t bit;
-  } rates[] = {{"BaudRate_10", kEdsBaud10},   {"BaudRate_20", kEdsBaud20},    {"BaudRate_50", kEdsBaud50},
-               {"BaudRate_125", kEdsBaud125}, {"BaudRate_250", kEdsBaud250},  {"BaudRate_500", kEdsBaud500},
-               {"BaudRate_800", kEdsBaud800}, {"BaudRate_1000", kEdsBaud1000}};
-  for (const auto& r : rates) key(r.key, (device.baudRates & r.bit) != 0 ? 1 : 0);
+  for (const auto& r : kBaudRateKeys) key(r.key, (device.baudRates & r.bit) != 0 ? 1 : 0);
   key("SimpleBootUpMaster", device.simpleBootUpMaster);
   key("SimpleBootUpSlave", device.simpleBootUpSlave);
   key("Granularity", device.granularity);
