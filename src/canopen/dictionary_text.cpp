@@ -49,7 +49,7 @@ class LineParser {
   bool word(std::string_view w) {
     if (s_.size() - p_ < w.size()) return false;
     for (std::size_t i = 0; i < w.size(); ++i) {
-      if (Upper(s_[p_ + i]) != w[i]) return false;
+      if (Upper(s_[p_ + i]) != Upper(w[i])) return false;
     }
     p_ += w.size();
     return true;
@@ -90,10 +90,8 @@ int LineParser::type() {
   int code = -1;
   for (const CanopenDataType& t : kCanopenDataTypes) {
     if (t.name.empty() || t.name.size() <= best) continue;
-    std::string upper(t.name);
-    for (char& c : upper) c = Upper(c);
     const std::size_t at = p_;
-    if (word(upper)) {
+    if (word(t.name)) {
       best = t.name.size();
       code = t.code;
     }

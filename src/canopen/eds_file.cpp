@@ -25,6 +25,14 @@ constexpr uint8_t kObjectRecord = 0x09;
 constexpr int kMaxSubIndex = 0xFE;
 constexpr std::size_t kMaxStringValue = 2048;
 
+constexpr struct {
+  const char* key;
+  uint16_t bit;
+} kBaudRateKeys[] = {{"BaudRate_10", kEdsBaud10},   {"BaudRate_20", kEdsBaud20},
+                     {"BaudRate_50", kEdsBaud50},   {"BaudRate_125", kEdsBaud125},
+                     {"BaudRate_250", kEdsBaud250}, {"BaudRate_500", kEdsBaud500},
+                     {"BaudRate_800", kEdsBaud800}, {"BaudRate_1000", kEdsBaud1000}};
+
 char Lower(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -151,10 +159,6 @@ class EdsReader {
   void readObjectLists();
 
  private:
-  struct Source {
-    std::string_view section;
-    std::string text;
-  };
   void indexSubSections(std::string_view text);
   uint32_t number(std::string_view section, std::string_view key, uint32_t def) const;
   void readObject(uint16_t index);
@@ -177,6 +181,7 @@ class EdsReader {
   // Indexes whose object section the file has.
   std::vector<bool> objectSections_ = std::vector<bool>(0x10000, false);
   std::vector<uint16_t> sectionOrder_;  // those indexes in file order
+  uint32_t lineCount_ = 0;
   // (index << 8 | subindex) -> the sub-section's name as the file spells it.
   std::unordered_map<uint32_t, std::string> subSections_;
 };
@@ -188,6 +193,7 @@ void EdsReader::indexSubSections(std::string_view text) {
     if (end == std::string_view::npos) end = text.size();
     std::string_view line = Trim(text.substr(pos, end - pos));
     pos = end + 1;
+    ++lineCount_;
     if (line.size() < 3 || line.front() != '[') continue;
     const std::size_t close = line.rfind(']');
     if (close == std::string_view::npos) continue;
@@ -245,13 +251,7 @@ void EdsReader::readHeaders(EdsFileInfo& file, EdsDeviceInfo& device) {
   device.productNumber = static_cast<int32_t>(number(di, "ProductNumber", 0));
   device.revisionNumber = static_cast<int32_t>(number(di, "RevisionNumber", 0));
   device.orderCode = str(di, "OrderCode", 255);
-  const struct {
-    const char* key;
-    uint16_t bit;
-  } rates[] = {{"BaudRate_10", kEdsBaud10},   {"BaudRate_20", kEdsBaud20},    {"BaudRate_50", kEdsBaud50},
-               {"BaudRate_125", kEdsBaud125}, {"BaudRate_250", kEdsBaud250},  {"BaudRate_500", kEdsBaud500},
-               {"BaudRate_800", kEdsBaud800}, {"BaudRate_1000", kEdsBaud1000}};
-  for (const auto& r : rates) {
+  for (const auto& r : kBaudRateKeys) {
     if (number(di, r.key, 0) != 0) device.baudRates |= r.bit;
   }
   auto byte = [&](const char* key) { return static_cast<uint8_t>(number(di, key, 0)); };
@@ -273,8 +273,8 @@ void EdsReader::readHeaders(EdsFileInfo& file, EdsDeviceInfo& device) {
 
 void EdsReader::readObjectLists() {
   for (const char* list : {"MandatoryObjects", "OptionalObjects", "ManufacturerObjects"}) {
-    // A count beyond what the dictionary can take cannot be meant; keys past it are never there.
-    const uint32_t count = std::min<uint32_t>(number(list, "SupportedObjects", 0), 0xFFFF);
+    // A list has no more keys than the file has lines: an absurd count is not searched to its end.
+    const uint32_t count = std::min<uint32_t>(number(list, "SupportedObjects", 0), lineCount_);
     for (uint32_t n = 1; n <= count && !full_; ++n) {
       const uint32_t index = number(list, std::to_string(n), 0);
       if (index == 0 || index > 0xFFFF) continue;
@@ -331,8 +331,9 @@ void EdsReader::readValue(OdValue& value, const std::string& text, uint8_t type,
   value.inlineLength = (type == kCoTypeInteger8 || type == kCoTypeUnsigned8)     ? 1
                        : (type == kCoTypeInteger16 || type == kCoTypeUnsigned16) ? 2
                                                                                  : 4;
-  if (nodeRelative) {
-    source = Cut(std::string(Trim(text)), 64);
+  // Kept only when short enough to be a formula: a cut text would write back something else.
+  if (nodeRelative && Trim(text).size() <= 64) {
+    source = std::string(Trim(text));
     sourceValue = v;
   }
 }
@@ -416,7 +417,6 @@ void EdsReader::readObject(uint16_t index) {
     count.defaultValue.inlineLength = 1;
     count.hasDefault = 1;
     count.currentValue = count.defaultValue;
-    if (isDcf_) count.currentValid = 1;
     od_.append(count);
     char valueSection[24];
     std::snprintf(valueSection, sizeof valueSection, "%XValue", index);
@@ -564,13 +564,7 @@ void EdsWriter::headers(const EdsFileInfo& file, const EdsDeviceInfo& device) {
   key("ProductNumber", device.productNumber);
   key("RevisionNumber", device.revisionNumber);
   key("OrderCode", device.orderCode);
-  const struct {
-    const char* key;
-    uint16_t bit;
-  } rates[] = {{"BaudRate_10", kEdsBaud10},   {"BaudRate_20", kEdsBaud20},    {"BaudRate_50", kEdsBaud50},
-               {"BaudRate_125", kEdsBaud125}, {"BaudRate_250", kEdsBaud250},  {"BaudRate_500", kEdsBaud500},
-               {"BaudRate_800", kEdsBaud800}, {"BaudRate_1000", kEdsBaud1000}};
-  for (const auto& r : rates) key(r.key, (device.baudRates & r.bit) != 0 ? 1 : 0);
+  for (const auto& r : kBaudRateKeys) key(r.key, (device.baudRates & r.bit) != 0 ? 1 : 0);
   key("SimpleBootUpMaster", device.simpleBootUpMaster);
   key("SimpleBootUpSlave", device.simpleBootUpSlave);
   key("Granularity", device.granularity);

@@ -72,8 +72,11 @@ std::string FallbackObjectName(uint16_t index, int subIndex);
 bool ParseEdsNumber(std::string_view text, uint8_t nodeId, uint32_t& value, bool* usesNodeId = nullptr);
 
 // Reads an EDS (or, with `isDcf`, a DCF) from its text into the dictionary, which is cleared
-// first, and the headers. Values naming the node ID are resolved with `nodeId`. `problem` gets the
-// first trouble met (empty when there was none). True when at least one entry was read.
+// first, and the headers. Objects come in the order of the object lists, then those whose sections
+// the lists leave out, in file order; every sub-section an object has is read, whatever its
+// SubNumber says. Section and key names match in any case. Values naming the node ID are
+// resolved with `nodeId` and keep their text for a later save. `problem` gets the first trouble
+// met (empty when there was none). True when at least one entry was read.
 bool ReadEdsText(std::string_view text, bool isDcf, uint8_t nodeId, EdsFileInfo& fileInfo,
                  EdsDeviceInfo& deviceInfo, ObjectDictionary& dictionary, std::string& problem);
 

@@ -144,7 +144,10 @@ bool ObjectDictionary::copyIn(int position, const OdEntry& entry) {
 }
 
 void ObjectDictionary::sort() {
-  std::stable_sort(slots_.begin(), slots_.end(), EntryOrder);
+  // Slots behind the last used one are empty and already in place: only the front is sorted.
+  int last = kOdSlotCount;
+  while (last > 0 && slot(last - 1).index == 0) --last;
+  std::stable_sort(slots_.begin(), slots_.begin() + last, EntryOrder);
   for (int i = count(); i < kOdSlotCount; ++i) {
     OdEntry& e = slot(i);
     if (e.index == 0 && !e.defaultValue.hasBlock() && !e.currentValue.hasBlock() && e.name[0] == 0) continue;

@@ -28,9 +28,15 @@ std::string BinaryText(int64_t v, int digits, bool alwaysSign) {
   return out;
 }
 
-std::string Printf(const char* format, long long v) {
-  char buf[48];
-  std::snprintf(buf, sizeof buf, format, v);
+std::string Signed(long long v, bool plus) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, plus ? "%+lld" : "%lld", v);
+  return buf;
+}
+
+std::string Unsigned(unsigned long long v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%llu", v);
   return buf;
 }
 
@@ -80,35 +86,35 @@ std::string OdValueText(uint8_t display, const OdValue& value, std::size_t limit
       const int8_t v = static_cast<int8_t>(value.data[0]);
       if (d == 'b') return BinaryText(v, 8, true);
       if (d == 'h') return Hex(value.data[0], 2);
-      return Printf("%lld", v);
+      return Signed(v, false);
     }
     case kCoTypeInteger16:
     case kCoTypeUntyped16: {
       const int16_t v = static_cast<int16_t>(raw & 0xFFFFu);
       if (d == 'b') return BinaryText(v, 16, true);
       if (d == 'h') return Hex(raw & 0xFFFFu, 4);
-      return Printf("%+lld", v);
+      return Signed(v, true);
     }
     case kCoTypeInteger32:
     case kCoTypeUntyped32: {
       const int32_t v = static_cast<int32_t>(raw);
       if (d == 'b') return BinaryText(v, 32, true);
       if (d == 'h') return Hex(raw, 8);
-      return Printf("%+lld", v);
+      return Signed(v, true);
     }
     case kCoTypeUnsigned8:
     case kCoTypeUntyped8:
       if (d == 'b') return BinaryText(value.data[0], 8, false);
       if (d == 'h') return Hex(value.data[0], 2);
-      return Printf("%llu", value.data[0]);
+      return Unsigned(value.data[0]);
     case kCoTypeUnsigned16:
       if (d == 'b') return BinaryText(raw & 0xFFFFu, 16, false);
       if (d == 'h') return Hex(raw & 0xFFFFu, 4);
-      return Printf("%llu", raw & 0xFFFFu);
+      return Unsigned(raw & 0xFFFFu);
     case kCoTypeUnsigned32:
       if (d == 'b') return BinaryText(raw, 32, false);
       if (d == 'h') return Hex(raw, 8);
-      return Printf("%llu", raw);
+      return Unsigned(raw);
     case kCoTypeReal32: {
       float f;
       std::memcpy(&f, value.data, sizeof f);
