@@ -8,16 +8,7 @@ e2e_init "${1:-}"
 
 start_peer node canopen_peer.py 0 5
 PEER_NODE_PID=$PEER_PID
-mkdir -p "$WORK/client"
-cat > "$WORK/client/NVK_Busprobe.ini" <<INI
-[CanInterface]
-CanInterfaceType=1
-CvUDP_flags=1
-CvUDP_RemoteIP=127.0.0.1
-CvUDP_remote_server_port=$PEER_PORT
-CvUDP_LocalIP=127.0.0.1
-CvUDP_local_server_port=0
-INI
+cvudp_client_config client "$PEER_PORT"
 cat > "$WORK/sdo_frames.bpr" <<'BPR'
 wcan(705, 1, 0)
 print "boot-up of node 5"

@@ -7,16 +7,7 @@ e2e_init "${1:-}"
 
 start_peer peer_server cvudp_peer.py cyclic 0 181 10 20
 PEER_SERVER_PID=$PEER_PID
-mkdir -p "$WORK/client"
-cat > "$WORK/client/NVK_Busprobe.ini" <<INI
-[CanInterface]
-CanInterfaceType=1
-CvUDP_flags=1
-CvUDP_RemoteIP=127.0.0.1
-CvUDP_remote_server_port=$PEER_PORT
-CvUDP_LocalIP=127.0.0.1
-CvUDP_local_server_port=0
-INI
+cvudp_client_config client "$PEER_PORT"
 cat > "$WORK/wait_for_frame.bpr" <<'BPR'
 wcan(181, 2, 10, x)
 print "wcan: len=%d data=%02X %02X", wcan.len, wcan.dat(0), wcan.dat(8)

@@ -53,15 +53,7 @@ grep -q "CanInterfaceType=10" "$WORK/server/NVK_Busprobe.ini" || fail "server co
 # and says goodbye when it ends
 start_peer peer_server cvudp_peer.py server 0
 PEER_SERVER_PID=$PEER_PID
-cat > "$WORK/client2/NVK_Busprobe.ini" <<INI
-[CanInterface]
-CanInterfaceType=1
-CvUDP_flags=1
-CvUDP_RemoteIP=127.0.0.1
-CvUDP_remote_server_port=$PEER_PORT
-CvUDP_LocalIP=127.0.0.1
-CvUDP_local_server_port=0
-INI
+cvudp_client_config client2 "$PEER_PORT"
 start_busprobe client2 --show-traffic --exit-after 60
 CLIENT2_PID=$BUSPROBE_PID
 expect "$WORK/client2.out" "CAN: CvUDP Server reports t=4242, f=1000 Hz ." "$READY_SECS" "$CLIENT2_PID"

@@ -16,6 +16,8 @@
 #   start_busprobe NAME ARGS...  a headless busprobe with the configuration directory $WORK/NAME
 #                              (also its lock directory, so each process is a first instance and
 #                              reads NVK_Busprobe.ini), output $WORK/NAME.out; sets BUSPROBE_PID
+#   cvudp_client_config NAME PORT [LINES...]  writes $WORK/NAME/NVK_Busprobe.ini for a CAN-via-UDP
+#                              client of the server on 127.0.0.1:PORT, then the further INI LINES
 #   finish PID SECS WHAT       waits at most SECS for PID to end (fails naming WHAT if it does
 #                              not); returns its exit status
 set -euo pipefail
@@ -94,6 +96,17 @@ start_busprobe() {  # name busprobe-options...
   XDG_RUNTIME_DIR="$WORK/$name" "$BUSPROBE" --headless --config-dir "$WORK/$name" "$@" > "$WORK/$name.out" 2>&1 &
   BUSPROBE_PID=$!
   E2E_PIDS+=("$BUSPROBE_PID")
+}
+
+cvudp_client_config() {  # name server-port ini-lines...
+  local dir="$WORK/$1" port=$2
+  shift 2
+  mkdir -p "$dir"
+  {
+    printf '%s\n' '[CanInterface]' 'CanInterfaceType=1' 'CvUDP_flags=1' 'CvUDP_RemoteIP=127.0.0.1' \
+      "CvUDP_remote_server_port=$port" 'CvUDP_LocalIP=127.0.0.1' 'CvUDP_local_server_port=0'
+    [ "$#" -eq 0 ] || printf '%s\n' "$@"
+  } > "$dir/NVK_Busprobe.ini"
 }
 
 finish() {  # pid seconds what

@@ -50,16 +50,7 @@ RECEIVED=$(grep -cE '^[0-9]{8}: [0-9A-F]{3} [^;]*$' "$WORK/server.out" || true)
 "$PY" "$E2E_DIR/traffic_peer.py" playfile "$WORK/play.asc"
 start_peer sink traffic_peer.py sink 0
 SINK_PID=$PEER_PID
-mkdir -p "$WORK/player"
-cat > "$WORK/player/NVK_Busprobe.ini" <<INI
-[CanInterface]
-CanInterfaceType=1
-CvUDP_flags=1
-CvUDP_RemoteIP=127.0.0.1
-CvUDP_remote_server_port=$PEER_PORT
-CvUDP_LocalIP=127.0.0.1
-CvUDP_local_server_port=0
-INI
+cvudp_client_config player "$PEER_PORT"
 START=$SECONDS
 start_busprobe player --play "$WORK/play.asc" --exit-after 30
 finish "$BUSPROBE_PID" 40 "the player" || fail "player exit status $?"
