@@ -160,7 +160,7 @@ void MainWindow::buildSettingsMenu() {
       {"More display settings", "MI_MoreDisplaySettings", SettingsWindow::kTabOptions},
       {"&Logger / Logfile-Player", "MI_LoggerSettings", SettingsWindow::kTabLogging},
       {"Command &program settings", "MI_ProgramSettings", SettingsWindow::kTabOptions},
-      {"&SDO client and server", "MI_SdoSettings", "SDO"},
+      {"&SDO client and server", "MI_SdoSettings", SettingsWindow::kTabSdo},
       {"Di&rectories", "MI_Directories", SettingsWindow::kTabDirectories},
       {"Signals", "MI_Signals", SettingsWindow::kTabSignals},
   };
@@ -170,8 +170,6 @@ void MainWindow::buildSettingsMenu() {
     const QString tab = QString::fromLatin1(item.tab);
     connect(action, &QAction::triggered, this, [this, tab] { openSettings(tab); });
     if (std::strcmp(item.name, "MI_Signals") == 0) signalsAction_ = action;
-    // The SDO tab arrives with the SDO engine; until then the item has nothing to open.
-    if (std::strcmp(item.name, "MI_SdoSettings") == 0) action->setEnabled(false);
   }
   settings->addSeparator();
   QAction* trigger = settings->addAction(caption("&Trigger settings"));
@@ -549,6 +547,8 @@ void MainWindow::settingsApplied(const MainSettings& before) {
     app_.trafficDisplay().setListType(TrafficPaths::kRxList, now.display.rxListType);
   if (now.display.txListType != before.display.txListType)
     app_.trafficDisplay().setListType(TrafficPaths::kTxList, now.display.txListType);
+  // The channels are set up anew on the tick, not under a transfer that may be waiting now.
+  if (!(now.sdo == before.sdo)) app_.canopen().markSettingsChanged();
 }
 
 void MainWindow::openTriggerWindow() {
