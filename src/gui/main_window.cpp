@@ -308,6 +308,23 @@ void MainWindow::buildMessagesMenu() {
 
 void MainWindow::buildToolsMenu() {
   QMenu* tools = menuBar()->addMenu(caption("&Tools"));
+  sdoServerAction_ = tools->addAction(caption("SDO &Server (active)"));
+  sdoServerAction_->setObjectName(QStringLiteral("MI_SdoServer"));
+  connect(sdoServerAction_, &QAction::triggered, this,
+          [this] { showDictionaryBrowser(DictionaryBrowserWindow::Kind::kLocal); });
+  sdoClientAction_ = tools->addAction(caption("SDO &Client (active)"));
+  sdoClientAction_->setObjectName(QStringLiteral("MI_SdoClient"));
+  connect(sdoClientAction_, &QAction::triggered, this, &MainWindow::openSdoSettings);
+  QAction* local = tools->addAction(caption("&Local CANopen OD browser"));
+  local->setObjectName(QStringLiteral("MI_LocalOdBrowser"));
+  connect(local, &QAction::triggered, this, [this] { showDictionaryBrowser(DictionaryBrowserWindow::Kind::kLocal); });
+  QAction* remote = tools->addAction(caption("&Remote CANopen OD browser"));
+  remote->setObjectName(QStringLiteral("MI_RemoteOdBrowser"));
+  connect(remote, &QAction::triggered, this,
+          [this] { showDictionaryBrowser(DictionaryBrowserWindow::Kind::kRemote); });
+  connect(tools, &QMenu::aboutToShow, this, &MainWindow::refreshToolsMenu);
+  refreshToolsMenu();
+  tools->addSeparator();
   for (const NmtBroadcastItem& item : NmtBroadcastItems()) {
     const std::string label(item.label);
     QAction* nmt = tools->addAction(caption(label.c_str()));
@@ -324,6 +341,30 @@ void MainWindow::buildToolsMenu() {
     app_.controllers().resetHardware();
     app_.traffic().ResetMessageCounters();
   });
+}
+
+void MainWindow::refreshToolsMenu() {
+  const SdoSettings& sdo = app_.settings().sdo;
+  sdoServerAction_->setText(caption(sdo.serverEnable != 0 ? "SDO &Server (active)" : "SDO &Server (disabled)"));
+  sdoClientAction_->setText(caption(sdo.clientEnable != 0 ? "SDO &Client (active)" : "SDO &Client (disabled)"));
+}
+
+void MainWindow::openSdoSettings() {
+  // The settings apply under a transfer that may be waiting for its answer right now.
+  if (app_.inSdoWait()) return;
+  openSettings(QString::fromLatin1(SettingsWindow::kTabSdo));
+}
+
+void MainWindow::showDictionaryBrowser(DictionaryBrowserWindow::Kind kind) {
+  DictionaryBrowserWindow*& window =
+      kind == DictionaryBrowserWindow::Kind::kRemote ? remoteBrowser_ : localBrowser_;
+  if (!window) {
+    window = new DictionaryBrowserWindow(app_, kind, this);
+    connect(window, &DictionaryBrowserWindow::configureSdoRequested, this, &MainWindow::openSdoSettings);
+  }
+  window->show();
+  window->raise();
+  window->activateWindow();
 }
 
 void MainWindow::connectPanes() {
@@ -910,6 +951,11 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   }
   if (triggerWindow_) triggerWindow_->hide();
   if (settingsWindow_) settingsWindow_->hide();
+  for (DictionaryBrowserWindow* browser : {localBrowser_, remoteBrowser_}) {
+    if (!browser || !browser->isVisible()) continue;
+    browser->storePosition();
+    browser->hide();
+  }
   storeLayout();
   app_.shutDown(saveOnClose_);
   event->accept();
