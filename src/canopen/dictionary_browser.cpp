@@ -72,8 +72,10 @@ BrowserRow DictionaryBrowser::renderRow(const OdEntry& e) const {
   char counters[64];
   if (e.errorCount != 0) {
     int n = std::snprintf(counters, sizeof counters, "ERR=%d", e.errorCount);
-    if (e.readCount != 0) n += std::snprintf(counters + n, sizeof counters - static_cast<size_t>(n), " r=%d", e.readCount);
-    if (e.writeCount != 0) std::snprintf(counters + n, sizeof counters - static_cast<size_t>(n), " w=%d", e.writeCount);
+    if (e.readCount != 0)
+      n += std::snprintf(counters + n, sizeof counters - static_cast<size_t>(n), " r=%d", e.readCount);
+    if (e.writeCount != 0)
+      std::snprintf(counters + n, sizeof counters - static_cast<size_t>(n), " w=%d", e.writeCount);
   } else {
     std::snprintf(counters, sizeof counters, "%04d %04d", e.readCount, e.writeCount);
   }
@@ -278,7 +280,8 @@ std::string DictionaryBrowser::accessCountText(uint32_t count) const {
   return std::to_string(count) + " accesses";
 }
 
-bool DictionaryBrowser::ReadRemoteObject(uint16_t index, uint8_t subIndex, uint8_t type, uint32_t* abortCode) {
+bool DictionaryBrowser::ReadRemoteObject(uint16_t index, uint8_t subIndex, uint8_t type,
+                                         uint32_t* abortCode) {
   if (!port_) return false;
   if (type == 0) type = static_cast<uint8_t>(StandardObjectType(index, subIndex));
   SdoChannel& ch = port_->client();
@@ -403,7 +406,8 @@ int DictionaryBrowser::writeBackRow(int row) {
       ++od_.slot(position).errorCount;
   }
   od_.markChanged();
-  rows_[static_cast<size_t>(position)] = rendered_[static_cast<size_t>(position)] = renderRow(od_.slot(position));
+  rows_[static_cast<size_t>(position)] = rendered_[static_cast<size_t>(position)] =
+      renderRow(od_.slot(position));
   return position;
 }
 
@@ -439,7 +443,8 @@ int DictionaryBrowser::nextPassPosition(int position) const {
 }
 
 int DictionaryBrowser::passTick(std::vector<int>* changedRows) {
-  if (!remote() || inTransfer_ || port_->client().busy()) return phase_ == BrowserPassPhase::kIdle ? kIdleIntervalMs : kRunIntervalMs;
+  if (!remote() || inTransfer_ || port_->client().busy())
+    return phase_ == BrowserPassPhase::kIdle ? kIdleIntervalMs : kRunIntervalMs;
   switch (phase_) {
     case BrowserPassPhase::kIdle:
       if (!periodic_) return kIdleIntervalMs;
@@ -489,8 +494,8 @@ int DictionaryBrowser::passTick(std::vector<int>* changedRows) {
     case BrowserPassPhase::kFinish:
       rebuild();
       status_ = std::string("Finished ") + (mode_ == BrowserPassMode::kWriteAll ? "writing" : "reading") +
-                " OD,  " + std::to_string(passAccessed_) + " objects accessed,  " + std::to_string(passErrors_) +
-                " access error(s) .";
+                " OD,  " + std::to_string(passAccessed_) + " objects accessed,  " +
+                std::to_string(passErrors_) + " access error(s) .";
       phase_ = BrowserPassPhase::kIdle;
       if (changedRows)
         for (int i = 0; i < rowCount(); ++i) changedRows->push_back(i);

@@ -43,7 +43,8 @@ inline constexpr char kBrowserLoadFilter[] =
     "Electronic Data Sheet (*.eds)|*.EDS|Device configuration file (*.dcf)|*.DCF";
 inline constexpr char kBrowserSaveTitle[] = "Save CANopen dictionary file";
 inline constexpr char kBrowserSaveFilter[] =
-    "Dictionary files (*.dic)|*.DIC|Electronic Data Sheet (*.eds)|*.EDS|Device configuration file (*.dcf)|*.DCF";
+    "Dictionary files (*.dic)|*.DIC|Electronic Data Sheet (*.eds)|*.EDS|Device configuration file "
+    "(*.dcf)|*.DCF";
 inline constexpr char kBrowserWriteBackTitle[] = "CANopen OD";
 inline constexpr char kBrowserWriteBackQuestion[] = "Write back the modified value via SDO ?";
 

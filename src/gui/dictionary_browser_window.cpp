@@ -177,8 +177,10 @@ DictionaryBrowserWindow::~DictionaryBrowserWindow() = default;
 void DictionaryBrowserWindow::buildMenus(QMenuBar* bar) {
   const bool remote = kind_ == Kind::kRemote;
   QMenu* file = bar->addMenu(QStringLiteral("&File"));
-  connect(file->addAction(QStringLiteral("&Load")), &QAction::triggered, this, &DictionaryBrowserWindow::loadFile);
-  connect(file->addAction(QStringLiteral("&Save")), &QAction::triggered, this, &DictionaryBrowserWindow::saveFile);
+  connect(file->addAction(QStringLiteral("&Load")), &QAction::triggered, this,
+          &DictionaryBrowserWindow::loadFile);
+  connect(file->addAction(QStringLiteral("&Save")), &QAction::triggered, this,
+          &DictionaryBrowserWindow::saveFile);
   QMenu* edit = bar->addMenu(QStringLiteral("&Edit"));
   connect(edit->addAction(QStringLiteral("Apply edits and sort table")), &QAction::triggered, this, [this] {
     model_->apply();
@@ -291,7 +293,8 @@ void DictionaryBrowserWindow::loadFile() {
   choice.directory = app_.canopen().dictionaryPath(".");
   const std::string path = app_.ui().chooseFile(choice);
   if (path.empty()) return;
-  const uint8_t node = static_cast<uint8_t>(kind_ == Kind::kRemote ? model_->nodeId() : app_.settings().sdo.serverNodeId);
+  const uint8_t node =
+      static_cast<uint8_t>(kind_ == Kind::kRemote ? model_->nodeId() : app_.settings().sdo.serverNodeId);
   LoadedDictionary& dict = kind_ == Kind::kRemote ? app_.canopen().remote() : app_.canopen().local();
   model_->load(path, node);
   dict.path = path;

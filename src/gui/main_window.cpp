@@ -317,7 +317,8 @@ void MainWindow::buildToolsMenu() {
   connect(sdoClientAction_, &QAction::triggered, this, &MainWindow::openSdoSettings);
   QAction* local = tools->addAction(caption("&Local CANopen OD browser"));
   local->setObjectName(QStringLiteral("MI_LocalOdBrowser"));
-  connect(local, &QAction::triggered, this, [this] { showDictionaryBrowser(DictionaryBrowserWindow::Kind::kLocal); });
+  connect(local, &QAction::triggered, this,
+          [this] { showDictionaryBrowser(DictionaryBrowserWindow::Kind::kLocal); });
   QAction* remote = tools->addAction(caption("&Remote CANopen OD browser"));
   remote->setObjectName(QStringLiteral("MI_RemoteOdBrowser"));
   connect(remote, &QAction::triggered, this,
@@ -345,8 +346,10 @@ void MainWindow::buildToolsMenu() {
 
 void MainWindow::refreshToolsMenu() {
   const SdoSettings& sdo = app_.settings().sdo;
-  sdoServerAction_->setText(caption(sdo.serverEnable != 0 ? "SDO &Server (active)" : "SDO &Server (disabled)"));
-  sdoClientAction_->setText(caption(sdo.clientEnable != 0 ? "SDO &Client (active)" : "SDO &Client (disabled)"));
+  sdoServerAction_->setText(
+      caption(sdo.serverEnable != 0 ? "SDO &Server (active)" : "SDO &Server (disabled)"));
+  sdoClientAction_->setText(
+      caption(sdo.clientEnable != 0 ? "SDO &Client (active)" : "SDO &Client (disabled)"));
 }
 
 void MainWindow::openSdoSettings() {

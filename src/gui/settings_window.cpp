@@ -374,7 +374,8 @@ QWidget* SettingsWindow::buildSdoTab() {
 
   auto* client = new QGroupBox(QStringLiteral("SDO Client"), page);
   auto* clientForm = new QFormLayout(client);
-  clientEnable_ = MakeCheck(QStringLiteral("SDO Client active"), QStringLiteral("CHK_SdoClientEnable"), client);
+  clientEnable_ =
+      MakeCheck(QStringLiteral("SDO Client active"), QStringLiteral("CHK_SdoClientEnable"), client);
   clientForm->addRow(clientEnable_);
   clientNodeId_ = MakeSpin(QStringLiteral("Ed_SdoClientNodeID"), 1, 127, client);
   clientForm->addRow(QStringLiteral("Node-ID of the remote node (server) :"), clientNodeId_);
@@ -384,7 +385,8 @@ QWidget* SettingsWindow::buildSdoTab() {
 
   auto* server = new QGroupBox(QStringLiteral("SDO Server"), page);
   auto* serverForm = new QFormLayout(server);
-  serverEnable_ = MakeCheck(QStringLiteral("SDO Server active"), QStringLiteral("CHK_SdoServerEnable"), server);
+  serverEnable_ =
+      MakeCheck(QStringLiteral("SDO Server active"), QStringLiteral("CHK_SdoServerEnable"), server);
   serverForm->addRow(serverEnable_);
   serverNodeId_ = MakeSpin(QStringLiteral("Ed_SdoServerNodeID"), 1, 127, server);
   serverForm->addRow(QStringLiteral("Node-ID of the simulated node :"), serverNodeId_);
@@ -520,7 +522,8 @@ void SettingsWindow::loadFromSettings() {
   clientTimeout_->setValue(sdo.clientTimeoutMs);
   serverEnable_->setChecked(sdo.serverEnable != 0);
   serverNodeId_->setValue(sdo.serverNodeId);
-  for (size_t i = 0; i < moreServerNodeIds_.size(); ++i) moreServerNodeIds_[i]->setValue(sdo.moreServerNodeIds[i]);
+  for (size_t i = 0; i < moreServerNodeIds_.size(); ++i)
+    moreServerNodeIds_[i]->setValue(sdo.moreServerNodeIds[i]);
   serverTimeout_->setValue(sdo.serverTimeoutMs);
 
   const DirectorySettings& dir = s.dirs;

@@ -15,7 +15,8 @@ namespace {
 using test::BusPort;
 using test::TestBus;
 
-OdEntry Entry(uint16_t index, uint8_t sub, uint8_t type, uint32_t value, const char* name, uint8_t access = 3) {
+OdEntry Entry(uint16_t index, uint8_t sub, uint8_t type, uint32_t value, const char* name,
+              uint8_t access = 3) {
   OdEntry e = NewOdEntry(index, sub);
   e.setName(name);
   e.access = access;

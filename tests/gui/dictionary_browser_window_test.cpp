@@ -51,14 +51,16 @@ TEST(DictionaryBrowserWindows, ToolsMenuCaptionsFollowTheSettingsAndOpenTheirWin
   EXPECT_EQ(local->windowTitle(), QStringLiteral("Simulated Local CANopen Object Dictionary"));
   session.menuItem(QStringLiteral("&Remote CANopen OD browser"))->trigger();
   ASSERT_NE(session.window().remoteBrowser(), nullptr);
-  EXPECT_EQ(session.window().remoteBrowser()->windowTitle(), QStringLiteral("Remote CANopen Object Dictionary"));
+  EXPECT_EQ(session.window().remoteBrowser()->windowTitle(),
+            QStringLiteral("Remote CANopen Object Dictionary"));
   EXPECT_EQ(session.window().remoteBrowser()->table()->columnCount(), 9);
 }
 
 TEST(DictionaryBrowserWindows, LocalBrowserShowsTheServedDictionaryAndStoresItsPlace) {
   TempDir config, locks;
-  WriteConfig(config, "[Directories]\nMyObjectDictionary=sample.eds\n[DictViewWindow]\nLeft=40\nTop=50\n"
-                      "Width=700\nHeight=400\n");
+  WriteConfig(config,
+              "[Directories]\nMyObjectDictionary=sample.eds\n[DictViewWindow]\nLeft=40\nTop=50\n"
+              "Width=700\nHeight=400\n");
   GuiSession session(config.path(), locks.path());
   session.ticks(6);
   session.window().showDictionaryBrowser(DictionaryBrowserWindow::Kind::kLocal);
@@ -80,8 +82,9 @@ TEST(DictionaryBrowserWindows, RemoteReadPassFillsTheValuesFromAnotherApplicatio
   TempDir serverConfig, serverLocks, clientConfig, clientLocks;
   WriteConfig(serverConfig, "[Directories]\nMyObjectDictionary=sample.eds\n");
   // The client's own server is node 9, so it does not answer its own requests to node 2.
-  WriteConfig(clientConfig,
-              "[Directories]\nHisObjectDictionary=sample.eds\n[SdoSettings]\nServerNodeID=9\nClientNodeID=2\n");
+  WriteConfig(
+      clientConfig,
+      "[Directories]\nHisObjectDictionary=sample.eds\n[SdoSettings]\nServerNodeID=9\nClientNodeID=2\n");
   GuiSession server(serverConfig.path(), serverLocks.path(), bus);
   GuiSession client(clientConfig.path(), clientLocks.path(), bus);
   server.ticks(6);

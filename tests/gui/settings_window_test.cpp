@@ -40,7 +40,8 @@ TEST_F(SettingsWindowTest, OkWritesEveryTabAndCancelWritesNothing) {
   EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Busprobe Settings"));
   QStringList tabs;
   for (int i = 0; i < dialog->tabs()->count(); ++i) tabs << dialog->tabs()->tabText(i);
-  EXPECT_EQ(tabs, QStringList({"CAN", "Frame Display", "Logging", "Options", "SDO", "Directories", "Signals"}));
+  EXPECT_EQ(tabs,
+            QStringList({"CAN", "Frame Display", "Logging", "Options", "SDO", "Directories", "Signals"}));
 
   selectData("CB_BitRate2", 125);
   control<QCheckBox>("CHK_CanFd1")->setChecked(true);
