@@ -273,6 +273,7 @@ void Application::startUp() {
     ReadMainSettings(ini, settings_);
     ReadMainWindowSettings(ini, windowSettings_, instanceNumber());
     ReadPlayerWindowSettings(ini, playerWindowSettings_);
+    ReadDictionaryBrowserSettings(ini, browserSettings_);
   }
   messages_.setMaxLines(settings_.display.maxWindowLines);
 
@@ -477,6 +478,7 @@ void Application::shutDown(bool save) {
     std::string error;
     bool ok = SaveMainWindowSettings(iniPath_, windowSettings_, &error) &&
               SavePlayerWindowSettings(iniPath_, playerWindowSettings_, &error) &&
+              SaveDictionaryBrowserSettings(iniPath_, browserSettings_, &error) &&
               SaveSoundSettings(iniPath_, settings_, &error) && SaveMainSettings(iniPath_, settings_, &error);
     if (!ok) reportSaveError(error);
   }

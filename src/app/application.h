@@ -136,6 +136,7 @@ class Application {
   MainSettings& settings() { return settings_; }
   MainWindowSettings& windowSettings() { return windowSettings_; }
   PlayerWindowSettings& playerWindowSettings() { return playerWindowSettings_; }
+  DictionaryBrowserSettings& browserSettings() { return browserSettings_; }
   CanInterfaceSettings& interfaceSettings() { return interfaceSettings_; }
 
   // traffic: send and receive paths, the display and its commands, history, recorder, player,
@@ -208,6 +209,7 @@ class Application {
   MainSettings settings_;
   MainWindowSettings windowSettings_;
   PlayerWindowSettings playerWindowSettings_;
+  DictionaryBrowserSettings browserSettings_;
   CanInterfaceSettings interfaceSettings_;
   CommandFile commandFile_;
   RunLoop runLoop_;

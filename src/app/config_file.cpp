@@ -46,6 +46,22 @@ void VisitPlayerWindow(P& p, V& v) {
   v.geometry("CanPlayerWindow", "Top", p.top, 0);
 }
 
+template <class W, class V>
+void VisitBrowserWindow(const char* section, W& w, V& v) {
+  v.geometry(section, "Left", w.left, 0);
+  v.geometry(section, "Top", w.top, 0);
+  v.geometry(section, "Width", w.width, 0);
+  v.geometry(section, "Height", w.height, 0);
+}
+
+template <class B, class V>
+void VisitDictionaryBrowsers(B& b, V& v) {
+  VisitBrowserWindow("DictViewWindow", b.local, v);
+  VisitBrowserWindow("RemoteDictViewWindow", b.remote, v);
+  v.integer("RemoteObjectDictionaryViewer", "DontReadLargeObjects", b.dontReadLargeObjects,
+            DictionaryBrowserSettings().dontReadLargeObjects);
+}
+
 // Read-modify-write: what the file holds besides our keys must survive, so a file that exists
 // but cannot be read is not replaced.
 template <class Fn>
@@ -176,6 +192,21 @@ void LoadPlayerWindowSettings(const std::string& path, PlayerWindowSettings& p) 
 
 bool SavePlayerWindowSettings(const std::string& path, const PlayerWindowSettings& p, std::string* error) {
   return Update(path, error, [&](IniFile& ini) { WritePlayerWindowSettings(ini, p); });
+}
+
+void ReadDictionaryBrowserSettings(const IniFile& ini, DictionaryBrowserSettings& b) {
+  SettingsReader r(ini);
+  VisitDictionaryBrowsers(b, r);
+}
+
+void WriteDictionaryBrowserSettings(IniFile& ini, const DictionaryBrowserSettings& b) {
+  SettingsWriter w(ini);
+  VisitDictionaryBrowsers(b, w);
+}
+
+bool SaveDictionaryBrowserSettings(const std::string& path, const DictionaryBrowserSettings& b,
+                                   std::string* error) {
+  return Update(path, error, [&](IniFile& ini) { WriteDictionaryBrowserSettings(ini, b); });
 }
 
 void LoadInterfaceSettings(const std::string& path, CanInterfaceSettings& c) {

@@ -66,6 +66,13 @@ void WritePlayerWindowSettings(IniFile& ini, const PlayerWindowSettings& p);
 void LoadPlayerWindowSettings(const std::string& path, PlayerWindowSettings& p);
 bool SavePlayerWindowSettings(const std::string& path, const PlayerWindowSettings& p, std::string* error);
 
+// "DictViewWindow" and "RemoteDictViewWindow" (Left, Top, Width, Height, geometry keys as above)
+// and "RemoteObjectDictionaryViewer" (DontReadLargeObjects).
+void ReadDictionaryBrowserSettings(const IniFile& ini, DictionaryBrowserSettings& b);
+void WriteDictionaryBrowserSettings(IniFile& ini, const DictionaryBrowserSettings& b);
+bool SaveDictionaryBrowserSettings(const std::string& path, const DictionaryBrowserSettings& b,
+                                   std::string* error);
+
 // "CanInterface" (key table with the record). A fresh configuration reads a fresh record, except
 // CvUDP_flags, which keeps its current value when missing. A file that exists but cannot be read
 // keeps the record as it was; a missing file gives the defaults.

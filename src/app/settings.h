@@ -48,4 +48,17 @@ struct PlayerWindowSettings {
   int left = -1, top = -1;
 };
 
+// A dictionary browser's place: section "DictViewWindow" (local) or "RemoteDictViewWindow"
+// (remote), -1 while not stored.
+struct BrowserWindowSettings {
+  int left = -1, top = -1, width = -1, height = -1;
+};
+
+// Both browsers' places and the remote browser's option ("RemoteObjectDictionaryViewer").
+struct DictionaryBrowserSettings {
+  BrowserWindowSettings local;
+  BrowserWindowSettings remote;
+  int dontReadLargeObjects = 1;
+};
+
 }  // namespace busprobe

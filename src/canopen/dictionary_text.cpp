@@ -332,6 +332,18 @@ int ReadDictionaryText(std::string_view text, ObjectDictionary& dictionary, std:
   return dictionary.count();
 }
 
+bool ParseDictionaryTextLine(std::string_view line, ObjectDictionary& dictionary, OdEntry& entry,
+                             std::string& problem) {
+  LineEnvironment env;
+  auto state = std::make_unique<InterpState>();
+  ExpressionEvaluator eval(*state, env);
+  std::string clean;
+  for (const char c : line.substr(0, kMaxLineLength))
+    if (static_cast<unsigned char>(c) >= 32) clean += c;
+  LineParser parser(clean, eval);
+  return parser.parse(entry, dictionary, problem);
+}
+
 std::string WriteDictionaryText(const ObjectDictionary& dictionary) {
   std::string out;
   const int used = dictionary.count();

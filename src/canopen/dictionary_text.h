@@ -18,6 +18,12 @@ std::string OdEntryTextLine(const OdEntry& entry);
 // gets the first trouble met. Returns the number of entries read.
 int ReadDictionaryText(std::string_view text, ObjectDictionary& dictionary, std::string& problem);
 
+// One line as ReadDictionaryText reads it (the browsers parse their rows back this way): false
+// when it names no object. The value goes into the default value, a block of the dictionary's
+// pool when it needs one.
+bool ParseDictionaryTextLine(std::string_view line, ObjectDictionary& dictionary, OdEntry& entry,
+                             std::string& problem);
+
 // Every entry's line with its CR LF; only default values are written.
 std::string WriteDictionaryText(const ObjectDictionary& dictionary);
 

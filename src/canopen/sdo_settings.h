@@ -20,6 +20,8 @@ struct SdoSettings {
   int clientEnable = 1;
   int serverTimeoutMs = 500;
   int clientTimeoutMs = 500;
+
+  bool operator==(const SdoSettings&) const = default;
 };
 
 // Brings the client's and server 0's node IDs into 1..127 as the section's rules say. Reading

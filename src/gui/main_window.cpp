@@ -160,7 +160,7 @@ void MainWindow::buildSettingsMenu() {
       {"More display settings", "MI_MoreDisplaySettings", SettingsWindow::kTabOptions},
       {"&Logger / Logfile-Player", "MI_LoggerSettings", SettingsWindow::kTabLogging},
       {"Command &program settings", "MI_ProgramSettings", SettingsWindow::kTabOptions},
-      {"&SDO client and server", "MI_SdoSettings", "SDO"},
+      {"&SDO client and server", "MI_SdoSettings", SettingsWindow::kTabSdo},
       {"Di&rectories", "MI_Directories", SettingsWindow::kTabDirectories},
       {"Signals", "MI_Signals", SettingsWindow::kTabSignals},
   };
@@ -170,8 +170,6 @@ void MainWindow::buildSettingsMenu() {
     const QString tab = QString::fromLatin1(item.tab);
     connect(action, &QAction::triggered, this, [this, tab] { openSettings(tab); });
     if (std::strcmp(item.name, "MI_Signals") == 0) signalsAction_ = action;
-    // The SDO tab arrives with the SDO engine; until then the item has nothing to open.
-    if (std::strcmp(item.name, "MI_SdoSettings") == 0) action->setEnabled(false);
   }
   settings->addSeparator();
   QAction* trigger = settings->addAction(caption("&Trigger settings"));
@@ -310,6 +308,24 @@ void MainWindow::buildMessagesMenu() {
 
 void MainWindow::buildToolsMenu() {
   QMenu* tools = menuBar()->addMenu(caption("&Tools"));
+  sdoServerAction_ = tools->addAction(caption("SDO &Server (active)"));
+  sdoServerAction_->setObjectName(QStringLiteral("MI_SdoServer"));
+  connect(sdoServerAction_, &QAction::triggered, this,
+          [this] { showDictionaryBrowser(DictionaryBrowserWindow::Kind::kLocal); });
+  sdoClientAction_ = tools->addAction(caption("SDO &Client (active)"));
+  sdoClientAction_->setObjectName(QStringLiteral("MI_SdoClient"));
+  connect(sdoClientAction_, &QAction::triggered, this, &MainWindow::openSdoSettings);
+  QAction* local = tools->addAction(caption("&Local CANopen OD browser"));
+  local->setObjectName(QStringLiteral("MI_LocalOdBrowser"));
+  connect(local, &QAction::triggered, this,
+          [this] { showDictionaryBrowser(DictionaryBrowserWindow::Kind::kLocal); });
+  QAction* remote = tools->addAction(caption("&Remote CANopen OD browser"));
+  remote->setObjectName(QStringLiteral("MI_RemoteOdBrowser"));
+  connect(remote, &QAction::triggered, this,
+          [this] { showDictionaryBrowser(DictionaryBrowserWindow::Kind::kRemote); });
+  connect(tools, &QMenu::aboutToShow, this, &MainWindow::refreshToolsMenu);
+  refreshToolsMenu();
+  tools->addSeparator();
   for (const NmtBroadcastItem& item : NmtBroadcastItems()) {
     const std::string label(item.label);
     QAction* nmt = tools->addAction(caption(label.c_str()));
@@ -326,6 +342,32 @@ void MainWindow::buildToolsMenu() {
     app_.controllers().resetHardware();
     app_.traffic().ResetMessageCounters();
   });
+}
+
+void MainWindow::refreshToolsMenu() {
+  const SdoSettings& sdo = app_.settings().sdo;
+  sdoServerAction_->setText(
+      caption(sdo.serverEnable != 0 ? "SDO &Server (active)" : "SDO &Server (disabled)"));
+  sdoClientAction_->setText(
+      caption(sdo.clientEnable != 0 ? "SDO &Client (active)" : "SDO &Client (disabled)"));
+}
+
+void MainWindow::openSdoSettings() {
+  // The settings apply under a transfer that may be waiting for its answer right now.
+  if (app_.inSdoWait()) return;
+  openSettings(QString::fromLatin1(SettingsWindow::kTabSdo));
+}
+
+void MainWindow::showDictionaryBrowser(DictionaryBrowserWindow::Kind kind) {
+  DictionaryBrowserWindow*& window =
+      kind == DictionaryBrowserWindow::Kind::kRemote ? remoteBrowser_ : localBrowser_;
+  if (!window) {
+    window = new DictionaryBrowserWindow(app_, kind, this);
+    connect(window, &DictionaryBrowserWindow::configureSdoRequested, this, &MainWindow::openSdoSettings);
+  }
+  window->show();
+  window->raise();
+  window->activateWindow();
 }
 
 void MainWindow::connectPanes() {
@@ -549,6 +591,8 @@ void MainWindow::settingsApplied(const MainSettings& before) {
     app_.trafficDisplay().setListType(TrafficPaths::kRxList, now.display.rxListType);
   if (now.display.txListType != before.display.txListType)
     app_.trafficDisplay().setListType(TrafficPaths::kTxList, now.display.txListType);
+  // The channels are set up anew on the tick, not under a transfer that may be waiting now.
+  if (!(now.sdo == before.sdo)) app_.canopen().markSettingsChanged();
 }
 
 void MainWindow::openTriggerWindow() {
@@ -910,6 +954,11 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   }
   if (triggerWindow_) triggerWindow_->hide();
   if (settingsWindow_) settingsWindow_->hide();
+  for (DictionaryBrowserWindow* browser : {localBrowser_, remoteBrowser_}) {
+    if (!browser || !browser->isVisible()) continue;
+    browser->storePosition();
+    browser->hide();
+  }
   storeLayout();
   app_.shutDown(saveOnClose_);
   event->accept();

@@ -19,6 +19,7 @@
 #include <string>
 
 #include "app/application.h"
+#include "gui/dictionary_browser_window.h"
 #include "gui/logger_lamp.h"
 #include "gui/messages_pane.h"
 #include "gui/player_window.h"
@@ -86,6 +87,13 @@ class MainWindow : public QMainWindow {
   SettingsWindow* settingsWindow() const { return settingsWindow_; }
   TriggerWindow* triggerWindow() const { return triggerWindow_; }
   PlayerWindow* playerWindow() const { return playerWindow_; }
+  DictionaryBrowserWindow* localBrowser() const { return localBrowser_; }
+  DictionaryBrowserWindow* remoteBrowser() const { return remoteBrowser_; }
+  // Shows the local or remote dictionary browser, creating it the first time.
+  void showDictionaryBrowser(DictionaryBrowserWindow::Kind kind);
+  // Opens the settings window on its SDO tab, except while a blocking SDO wait runs.
+  void openSdoSettings();
+  void refreshToolsMenu();
 
   // Called by the user interface for the core.
   void setStatusText(const QString& text);
@@ -197,6 +205,10 @@ class MainWindow : public QMainWindow {
   MainSettings settingsBefore_;  // as the settings window found them when it opened
   TriggerWindow* triggerWindow_ = nullptr;
   PlayerWindow* playerWindow_ = nullptr;
+  DictionaryBrowserWindow* localBrowser_ = nullptr;
+  DictionaryBrowserWindow* remoteBrowser_ = nullptr;
+  QAction* sdoServerAction_ = nullptr;
+  QAction* sdoClientAction_ = nullptr;
   FileChooser chooseFile_;
 
   QWidget* zoomedArea_ = nullptr;

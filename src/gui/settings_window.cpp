@@ -11,6 +11,7 @@
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "base/number_lex.h"
 #include "gui/gui_user_interface.h"
@@ -101,6 +102,23 @@ int IndexValue(const QComboBox* combo) {
   return index < fixed ? index : combo->currentData().toInt();
 }
 
+QSpinBox* MakeSpin(const QString& name, int minimum, int maximum, QWidget* parent) {
+  auto* spin = new QSpinBox(parent);
+  spin->setObjectName(name);
+  spin->setRange(minimum, maximum);
+  return spin;
+}
+
+// A stored value the box cannot show (edited into the file by hand) is kept while the box still
+// shows what loading made of it: opening the window and pressing OK changes nothing.
+void KeepUnlessChanged(int& stored, const QSpinBox* spin) {
+  if (spin->value() != std::clamp(stored, spin->minimum(), spin->maximum())) stored = spin->value();
+}
+
+void KeepUnlessChanged(int& stored, const QCheckBox* box) {
+  if (box->isChecked() != (stored != 0)) stored = box->isChecked() ? 1 : 0;
+}
+
 QComboBox* MakeIndexCombo(const QStringList& items, const QString& name, QWidget* parent) {
   QComboBox* combo = MakeCombo(items, name, parent);
   combo->setProperty("fixedItems", static_cast<int>(items.size()));
@@ -137,6 +155,7 @@ SettingsWindow::SettingsWindow(MainSettings& settings, MainWindowSettings& windo
   tabs_->addTab(buildDisplayTab(), QString::fromLatin1(kTabDisplay));
   tabs_->addTab(buildLoggingTab(), QString::fromLatin1(kTabLogging));
   tabs_->addTab(buildOptionsTab(), QString::fromLatin1(kTabOptions));
+  tabs_->addTab(buildSdoTab(), QString::fromLatin1(kTabSdo));
   tabs_->addTab(buildDirectoriesTab(), QString::fromLatin1(kTabDirectories));
   tabs_->addTab(buildSignalsTab(), QString::fromLatin1(kTabSignals));
 
@@ -346,6 +365,50 @@ QWidget* SettingsWindow::buildOptionsTab() {
   return page;
 }
 
+QWidget* SettingsWindow::buildSdoTab() {
+  auto* page = new QWidget;
+  page->setObjectName(QStringLiteral("TS_Sdo"));
+  // Timeouts are milliseconds but count in 100 ms ticks; the range still takes any value a file
+  // may hold, so that OK never changes one the user did not touch.
+  constexpr int kMaxTimeoutMs = 3600000;
+
+  auto* client = new QGroupBox(QStringLiteral("SDO Client"), page);
+  auto* clientForm = new QFormLayout(client);
+  clientEnable_ =
+      MakeCheck(QStringLiteral("SDO Client active"), QStringLiteral("CHK_SdoClientEnable"), client);
+  clientForm->addRow(clientEnable_);
+  clientNodeId_ = MakeSpin(QStringLiteral("Ed_SdoClientNodeID"), 1, 127, client);
+  clientForm->addRow(QStringLiteral("Node-ID of the remote node (server) :"), clientNodeId_);
+  clientTimeout_ = MakeSpin(QStringLiteral("Ed_SdoClientTimeout"), 0, kMaxTimeoutMs, client);
+  clientTimeout_->setSuffix(QStringLiteral(" ms"));
+  clientForm->addRow(QStringLiteral("Client timeout :"), clientTimeout_);
+
+  auto* server = new QGroupBox(QStringLiteral("SDO Server"), page);
+  auto* serverForm = new QFormLayout(server);
+  serverEnable_ =
+      MakeCheck(QStringLiteral("SDO Server active"), QStringLiteral("CHK_SdoServerEnable"), server);
+  serverForm->addRow(serverEnable_);
+  serverNodeId_ = MakeSpin(QStringLiteral("Ed_SdoServerNodeID"), 1, 127, server);
+  serverForm->addRow(QStringLiteral("Node-ID of the simulated node :"), serverNodeId_);
+  auto* moreGrid = new QGridLayout;
+  for (size_t i = 0; i < moreServerNodeIds_.size(); ++i) {
+    // Numbered like the keys ServerNodeID2 .. ServerNodeID8; 0 leaves that server off.
+    moreServerNodeIds_[i] = MakeSpin(QStringLiteral("Ed_SdoServerNodeID%1").arg(i + 2), 0, 127, server);
+    moreServerNodeIds_[i]->setSpecialValueText(QStringLiteral("off"));
+    moreGrid->addWidget(moreServerNodeIds_[i], static_cast<int>(i / 4), static_cast<int>(i % 4));
+  }
+  serverForm->addRow(QStringLiteral("Node-IDs of further servers :"), moreGrid);
+  serverTimeout_ = MakeSpin(QStringLiteral("Ed_SdoServerTimeout"), 0, kMaxTimeoutMs, server);
+  serverTimeout_->setSuffix(QStringLiteral(" ms"));
+  serverForm->addRow(QStringLiteral("Server timeout :"), serverTimeout_);
+
+  auto* layout = new QVBoxLayout(page);
+  layout->addWidget(client);
+  layout->addWidget(server);
+  layout->addStretch(1);
+  return page;
+}
+
 QWidget* SettingsWindow::buildDirectoriesTab() {
   auto* page = new QWidget;
   page->setObjectName(QStringLiteral("TS_Directories"));
@@ -453,6 +516,16 @@ void SettingsWindow::loadFromSettings() {
   showErrorFrames_->setChecked(d.displayOptions & 1);
   SelectIndexValue(highLevelProtocol_, d.highLevelProtocol);
 
+  const SdoSettings& sdo = s.sdo;
+  clientEnable_->setChecked(sdo.clientEnable != 0);
+  clientNodeId_->setValue(sdo.clientNodeId);
+  clientTimeout_->setValue(sdo.clientTimeoutMs);
+  serverEnable_->setChecked(sdo.serverEnable != 0);
+  serverNodeId_->setValue(sdo.serverNodeId);
+  for (size_t i = 0; i < moreServerNodeIds_.size(); ++i)
+    moreServerNodeIds_[i]->setValue(sdo.moreServerNodeIds[i]);
+  serverTimeout_->setValue(sdo.serverTimeoutMs);
+
   const DirectorySettings& dir = s.dirs;
   dirPrograms_->setText(ToQt(dir.programs));
   dirObjects_->setText(ToQt(dir.objects));
@@ -532,6 +605,16 @@ void SettingsWindow::applyToSettings() {
   s.interp.txDelay = txDelay_->value();
   s.interp.saveVarValues = saveVars_->isChecked();
   windowSettings_.languageTestMode = languageTest_->isChecked();
+
+  SdoSettings& sdo = s.sdo;
+  KeepUnlessChanged(sdo.clientEnable, clientEnable_);
+  KeepUnlessChanged(sdo.clientNodeId, clientNodeId_);
+  KeepUnlessChanged(sdo.clientTimeoutMs, clientTimeout_);
+  KeepUnlessChanged(sdo.serverEnable, serverEnable_);
+  KeepUnlessChanged(sdo.serverNodeId, serverNodeId_);
+  for (size_t i = 0; i < moreServerNodeIds_.size(); ++i)
+    KeepUnlessChanged(sdo.moreServerNodeIds[i], moreServerNodeIds_[i]);
+  KeepUnlessChanged(sdo.serverTimeoutMs, serverTimeout_);
 
   DirectorySettings& dir = s.dirs;
   dir.programs = FromQt(dirPrograms_->text());

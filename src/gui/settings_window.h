@@ -29,6 +29,7 @@ class SettingsWindow : public QDialog {
   static constexpr const char* kTabDisplay = "Frame Display";
   static constexpr const char* kTabLogging = "Logging";
   static constexpr const char* kTabOptions = "Options";
+  static constexpr const char* kTabSdo = "SDO";
   static constexpr const char* kTabDirectories = "Directories";
   static constexpr const char* kTabSignals = "Signals";
 
@@ -65,6 +66,7 @@ class SettingsWindow : public QDialog {
   QWidget* buildDisplayTab();
   QWidget* buildLoggingTab();
   QWidget* buildOptionsTab();
+  QWidget* buildSdoTab();
   QWidget* buildDirectoriesTab();
   QWidget* buildSignalsTab();
   void refreshColourButton(int which);
@@ -118,6 +120,15 @@ class SettingsWindow : public QDialog {
   QCheckBox* languageTest_ = nullptr;
   QCheckBox* showErrorFrames_ = nullptr;
   QComboBox* highLevelProtocol_ = nullptr;
+
+  // SDO
+  QSpinBox* clientNodeId_ = nullptr;
+  QSpinBox* serverNodeId_ = nullptr;
+  std::array<QSpinBox*, 7> moreServerNodeIds_{};
+  QCheckBox* serverEnable_ = nullptr;
+  QCheckBox* clientEnable_ = nullptr;
+  QSpinBox* serverTimeout_ = nullptr;
+  QSpinBox* clientTimeout_ = nullptr;
 
   // Directories
   QLineEdit* dirPrograms_ = nullptr;

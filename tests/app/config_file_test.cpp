@@ -43,6 +43,13 @@ std::vector<Key> PlayerWindowKeys() {
   return Keys({{"CanPlayerWindow", "Left Top"}}, 6100);
 }
 
+std::vector<Key> BrowserKeys() {
+  return Keys({{"DictViewWindow", "Left Top Width Height"},
+               {"RemoteDictViewWindow", "Left Top Width Height"},
+               {"RemoteObjectDictionaryViewer", "DontReadLargeObjects"}},
+              6200);
+}
+
 // Sections and keys of tools this version does not have. The file keeps them for the version
 // that does, so they must come out of a load and save exactly as they went in.
 std::vector<Key> KeysOfOtherTools() {
@@ -50,7 +57,6 @@ std::vector<Key> KeysOfOtherTools() {
       {
           {"CANopen_LSS", "SlaveOptions MasterOptions WantedFirstNodeID WantedCANBaudrate ScanDelay_us"},
           {"CANopenODScanner", "ScanFrom ScanTo ExcludeFrom0..19 ExcludeTo0..19"},
-          {"RemoteObjectDictionaryViewer", "DontReadLargeObjects"},
           {"LastSession", "$WatchSettings"},
           {"WatchesAndPlotter", "$Name0..14 $Expr0..14 ScaleMin0..14 ScaleMax0..14"},
           {"SpectrumAnalyserByVantor",
@@ -73,6 +79,8 @@ TEST(ConfigFile, EveryKeyIsReadAndWrittenUnderItsName) {
       WriteMainWindowSettings);
   test::ExpectTableCarries<PlayerWindowSettings>(PlayerWindowKeys(), ReadPlayerWindowSettings,
                                                  WritePlayerWindowSettings);
+  test::ExpectTableCarries<DictionaryBrowserSettings>(BrowserKeys(), ReadDictionaryBrowserSettings,
+                                                      WriteDictionaryBrowserSettings);
   test::ExpectTableCarries<CanInterfaceSettings>(test::InterfaceKeys(), ReadInterfaceSettings,
                                                  WriteInterfaceSettings);
 }

@@ -12,37 +12,7 @@ namespace {
 using test::FakeDictionary;
 using test::TestBus;
 
-// The client side of the tool: its engine's client channel, and a wait that delivers the bus's
-// frames and runs the timeout tick as the receive path would.
-class BusPort : public SdoClientPort {
- public:
-  BusPort(TestBus& bus, TestBus::Node& tool, ManualClock& clock) : bus_(bus), tool_(tool), clock_(clock) {}
-  SdoChannel& client() override { return tool_.engine->client(); }
-  bool InitTransfer() override { return tool_.engine->InitTransfer(); }
-  int SdoWaitForCompletion(int timeoutMs) override {
-    if (notReady) return -17;
-    busyDuringWait = busy_;
-    const double end = clock_.nowMs() + timeoutMs;
-    while (client().busy()) {
-      if (clock_.nowMs() >= end) return -16;
-      if (deliver) bus_.pump();
-      tool_.engine->SdoTimeoutTick();
-      clock_.advance(10);
-    }
-    return 0;
-  }
-  bool& sdoAccessBusy() override { return busy_; }
-
-  bool deliver = true;
-  bool notReady = false;
-  bool busyDuringWait = false;
-
- private:
-  TestBus& bus_;
-  TestBus::Node& tool_;
-  ManualClock& clock_;
-  bool busy_ = false;
-};
+using test::BusPort;
 
 class BlockingTransfer : public ::testing::Test {
  protected:

@@ -14,6 +14,7 @@
 #include "base/clock.h"
 #include "can/can_frame.h"
 #include "canopen/sdo_abort_text.h"
+#include "canopen/sdo_blocking_transfer.h"
 #include "canopen/sdo_channel.h"
 #include "canopen/sdo_engine.h"
 #include "canopen/sdo_settings.h"
@@ -153,6 +154,38 @@ class TestBus {
   ManualClock& clock_;
   std::deque<SentFrame> queue_;
   std::vector<std::unique_ptr<Node>> nodes_;
+};
+
+// The client side of the tool: its engine's client channel, and a wait that delivers the bus's
+// frames and runs the timeout tick as the receive path would.
+class BusPort : public SdoClientPort {
+ public:
+  BusPort(TestBus& bus, TestBus::Node& tool, ManualClock& clock) : bus_(bus), tool_(tool), clock_(clock) {}
+  SdoChannel& client() override { return tool_.engine->client(); }
+  bool InitTransfer() override { return tool_.engine->InitTransfer(); }
+  int SdoWaitForCompletion(int timeoutMs) override {
+    if (notReady) return -17;
+    busyDuringWait = busy_;
+    const double end = clock_.nowMs() + timeoutMs;
+    while (client().busy()) {
+      if (clock_.nowMs() >= end) return -16;
+      if (deliver) bus_.pump();
+      tool_.engine->SdoTimeoutTick();
+      clock_.advance(10);
+    }
+    return 0;
+  }
+  bool& sdoAccessBusy() override { return busy_; }
+
+  bool deliver = true;
+  bool notReady = false;
+  bool busyDuringWait = false;
+
+ private:
+  TestBus& bus_;
+  TestBus::Node& tool_;
+  ManualClock& clock_;
+  bool busy_ = false;
 };
 
 }  // namespace busprobe::test

@@ -40,7 +40,8 @@ TEST_F(SettingsWindowTest, OkWritesEveryTabAndCancelWritesNothing) {
   EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Busprobe Settings"));
   QStringList tabs;
   for (int i = 0; i < dialog->tabs()->count(); ++i) tabs << dialog->tabs()->tabText(i);
-  EXPECT_EQ(tabs, QStringList({"CAN", "Frame Display", "Logging", "Options", "Directories", "Signals"}));
+  EXPECT_EQ(tabs,
+            QStringList({"CAN", "Frame Display", "Logging", "Options", "SDO", "Directories", "Signals"}));
 
   selectData("CB_BitRate2", 125);
   control<QCheckBox>("CHK_CanFd1")->setChecked(true);
@@ -162,6 +163,7 @@ TEST_F(SettingsWindowTest, MenuItemsOpenTheirTab) {
       {"&CAN settings (for user)", "CAN"},      {"&Display settings", "Frame Display"},
       {"More display settings", "Options"},     {"&Logger / Logfile-Player", "Logging"},
       {"Command &program settings", "Options"}, {"Di&rectories", "Directories"},
+      {"&SDO client and server", "SDO"},
   };
   for (const auto& [caption, tab] : items) {
     QAction* item = session_.menuItem(QString::fromLatin1(caption));
@@ -193,6 +195,48 @@ TEST_F(SettingsWindowTest, MenuItemsOpenTheirTab) {
   window_->loggerLamp()->configureAction()->trigger();
   EXPECT_EQ(window_->settingsWindow()->tabs()->currentIndex(), 2);
   window_->settingsWindow()->reject();
+}
+
+TEST_F(SettingsWindowTest, SdoTabEditsEveryKeyAndTheEngineTakesThemOnTheTick) {
+  session_.ticks(6);
+  window_->openSettings(QStringLiteral("SDO"));
+  EXPECT_EQ(control<QSpinBox>("Ed_SdoServerNodeID")->value(), 2);
+  control<QCheckBox>("CHK_SdoClientEnable")->setChecked(false);
+  control<QSpinBox>("Ed_SdoClientNodeID")->setValue(5);
+  control<QSpinBox>("Ed_SdoClientTimeout")->setValue(1200);
+  control<QCheckBox>("CHK_SdoServerEnable")->setChecked(false);
+  control<QSpinBox>("Ed_SdoServerNodeID")->setValue(9);
+  control<QSpinBox>("Ed_SdoServerNodeID4")->setValue(33);
+  control<QSpinBox>("Ed_SdoServerTimeout")->setValue(300);
+  press("Btn_OK");
+  const SdoSettings& s = settings().sdo;
+  EXPECT_EQ(s.clientEnable, 0);
+  EXPECT_EQ(s.clientNodeId, 5);
+  EXPECT_EQ(s.clientTimeoutMs, 1200);
+  EXPECT_EQ(s.serverEnable, 0);
+  EXPECT_EQ(s.serverNodeId, 9);
+  EXPECT_EQ(s.moreServerNodeIds[2], 33);
+  EXPECT_EQ(s.moreServerNodeIds[0], 0);
+  EXPECT_EQ(s.serverTimeoutMs, 300);
+
+  // The channels follow on the next tick: server 0 listens on its new node, switched off.
+  const SdoEngine& engine = session_.app().canopen().sdo();
+  session_.ticks(1);
+  EXPECT_EQ(engine.server(0).rxCobId, 0x600u + 9);
+  EXPECT_EQ(engine.server(0).enabled, 0u);
+  EXPECT_EQ(engine.server(3).rxCobId, 0x600u + 33);
+  EXPECT_EQ(engine.client().enabled, 0u);
+}
+
+TEST_F(SettingsWindowTest, SdoValuesTheBoxesCannotShowSurviveOk) {
+  settings().sdo.moreServerNodeIds[6] = 300;
+  settings().sdo.clientTimeoutMs = -5;
+  settings().sdo.serverEnable = 3;
+  window_->openSettings(QStringLiteral("SDO"));
+  press("Btn_OK");
+  EXPECT_EQ(settings().sdo.moreServerNodeIds[6], 300);
+  EXPECT_EQ(settings().sdo.clientTimeoutMs, -5);
+  EXPECT_EQ(settings().sdo.serverEnable, 3);
 }
 
 TEST_F(SettingsWindowTest, NewBitRateReachesTheRunningInterface) {
