@@ -8,6 +8,7 @@
 #include "app/config_file.h"
 #include "app/script_binding.h"
 #include "app/script_extensions.h"
+#include "app/sdo_script_commands.h"
 #include "app/sdo_wait_port.h"
 #include "base/atomic_file.h"
 #include "interp/variable_file.h"
@@ -121,6 +122,7 @@ Application::Application(UserInterface& ui, Clock& clock, AppOptions options)
   interpState_ = std::make_unique<InterpState>();
   scriptBinding_ = std::make_unique<ScriptBinding>(*this);
   RegisterTrafficScriptWords(*this, scriptBinding_->extensionTable());
+  RegisterCanopenScriptWords(*this, scriptBinding_->extensionTable());
   program_ = std::make_unique<ScriptProgram>(*interpState_, *scriptBinding_);
   scripts_ = std::make_unique<ScriptSession>(*program_, *interpState_, commandFile_, messages_, ui_,
                                              settings_.interp, options_.configDir + "/current_vars.txt");

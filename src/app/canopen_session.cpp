@@ -15,7 +15,8 @@ CanopenSession::CanopenSession(SdoSettings& settings, const DirectorySettings& d
       pool_(std::make_unique<OdBlockPool>()),
       local_(*pool_),
       remote_(*pool_),
-      localAccess_(local_.entries) {
+      localAccess_(local_.entries),
+      readout_([this] { return objectsFolder(); }, [this](uint64_t n) { addReadoutBytes(n); }) {
   explainer_.setEntryNameLookup([this](uint16_t index, uint8_t subIndex) -> std::string_view {
     const OdEntry* entry = local_.entries.find(index, subIndex);
     return entry ? entry->nameView() : std::string_view();
@@ -32,9 +33,13 @@ CanopenSession::CanopenSession(SdoSettings& settings, const DirectorySettings& d
 std::string CanopenSession::dictionaryPath(const std::string& name) const {
   if (name.empty() || name[0] == '/') return name;
   if (name.find('/') != std::string::npos) return configDir_ + "/" + name;
-  std::string folder = dirs_.objects;
-  if (folder.empty() || folder[0] != '/') folder = configDir_ + (folder.empty() ? "" : "/" + folder);
-  return folder + "/" + name;
+  return objectsFolder() + "/" + name;
+}
+
+std::string CanopenSession::objectsFolder() const {
+  const std::string& folder = dirs_.objects;
+  if (!folder.empty() && folder[0] == '/') return folder;
+  return configDir_ + (folder.empty() ? "" : "/" + folder);
 }
 
 bool CanopenSession::loadLocalDictionary(const std::string& name, bool quietIfMissing) {

@@ -16,6 +16,7 @@
 #include "canopen/object_dictionary.h"
 #include "canopen/od_value.h"
 #include "canopen/sdo_engine.h"
+#include "canopen/sdo_readout_file.h"
 #include "canopen/sdo_settings.h"
 
 namespace busprobe {
@@ -43,10 +44,16 @@ class CanopenSession {
   LoadedDictionary& local() { return local_; }
   LoadedDictionary& remote() { return remote_; }
   OdBlockPool& pool() { return *pool_; }
+  // The servers' way into the local dictionary, which the script command obj takes as well.
+  SdoDictionaryAccess& localAccess() { return localAccess_; }
+  // Where large uploads of the client are written (the objects folder).
+  SdoReadoutFile& readoutFile() { return readout_; }
 
   // A dictionary file name as users give it: absolute as it stands, one with a folder relative to
   // the configuration directory, a bare name in the dictionaries folder ("Objects").
   std::string dictionaryPath(const std::string& name) const;
+  // The dictionaries folder ("Objects" of the Directories section) as a path.
+  std::string objectsFolder() const;
 
   // Loads the SDO servers' dictionary ("$NODEID" stands for server 0's node) and says so: "Loaded
   // CANopen OD for SDO server from "%s" ." and the loader's complaint, if any. quietIfMissing: a
@@ -77,6 +84,7 @@ class CanopenSession {
   std::unique_ptr<SdoEngine> sdo_;
   bool settingsChanged_ = false;
   uint64_t readoutBytes_ = 0;
+  SdoReadoutFile readout_;
 };
 
 }  // namespace busprobe

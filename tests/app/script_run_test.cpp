@@ -139,9 +139,9 @@ TEST_F(ScriptRunTest, ScriptCommandsReachTheDisplayAndStatistics) {
   ASSERT_FALSE(a.ui.lines.empty());
   EXPECT_EQ(a.ui.lines.front(), "after clear 1");
   EXPECT_TRUE(a.ui.hasLine("0 -1 500 0 1 1"));
-  // CANopen's words are known, but this build has no CANopen side to provide them.
-  EXPECT_EQ(a.app->program().executeTextOnce("x := sdo.read"), kErrNotImplemented);
-  EXPECT_TRUE(a.ui.hasLine("Error in assigned value: function not implemented."));
+  // CANopen provides its words: a read without its arguments is refused as such.
+  EXPECT_EQ(a.app->program().executeTextOnce("x := sdo.read"), kErrMissingArgument);
+  EXPECT_TRUE(a.ui.hasLine("Error in assigned value: missing argument."));
   EXPECT_EQ(a.app->program().executeTextOnce("OpenWindow(\"x\")"), kErrNotImplemented);
   EXPECT_TRUE(a.ui.hasLine("\"OpenWindow\" is not available in this version of busprobe"));
 }
