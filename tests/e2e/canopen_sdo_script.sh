@@ -33,21 +33,8 @@ start_peer node canopen_peer.py 0 5 --client 9 \
   r:1000:00 r:1008:00 "w:2011:00:$(hex "$PEER_TEXT")" r:2011:00 r:2012:00 r:3000:00 \
   w:1000:00:01020304 w:2013:00:3412 r:2013:00 w:2010:00:AA550000
 PEER_NODE_PID=$PEER_PID
-cat > "$WORK/tool/NVK_Busprobe.ini" <<INI
-[CanInterface]
-CanInterfaceType=1
-CvUDP_flags=1
-CvUDP_RemoteIP=127.0.0.1
-CvUDP_remote_server_port=$PEER_PORT
-CvUDP_LocalIP=127.0.0.1
-CvUDP_local_server_port=0
-[Directories]
-MyObjectDictionary=tool.eds
-[SdoSettings]
-ClientNodeID=5
-ServerNodeID=9
-ClientTimeout=2000
-INI
+cvudp_client_config tool "$PEER_PORT" '[Directories]' 'MyObjectDictionary=tool.eds' '[SdoSettings]' \
+  'ClientNodeID=5' 'ServerNodeID=9' 'ClientTimeout=2000'
 cat > "$WORK/sdo_script.bpr" <<'BPR'
 wcan(705, 1, 0)
 print "device type: %08X", sdo.read(0x1000)
