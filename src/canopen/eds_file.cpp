@@ -14,6 +14,7 @@
 #include "base/ini_file.h"
 #include "base/number_lex.h"
 #include "canopen/od_tables.h"
+#include "canopen/standard_objects.h"
 
 namespace busprobe {
 
@@ -131,16 +132,6 @@ bool ParseEdsNumber(std::string_view text, uint8_t nodeId, uint32_t& value, bool
   value = sum;
   if (usesNodeId) *usesNodeId = true;
   return true;
-}
-
-std::string FallbackObjectName(uint16_t index, int subIndex) {
-  char buf[32];
-  if (subIndex < 0) {
-    std::snprintf(buf, sizeof buf, "Obj%04X", index);
-  } else {
-    std::snprintf(buf, sizeof buf, "Obj%04X_sub%02X", index, static_cast<unsigned>(subIndex));
-  }
-  return buf;
 }
 
 namespace {
@@ -521,7 +512,7 @@ class EdsWriter {
 
  private:
   std::string standardName(uint16_t index, int sub) const {
-    return options_.standardName ? options_.standardName(index, sub) : FallbackObjectName(index, sub);
+    return options_.standardName ? options_.standardName(index, sub) : StandardObjectName(index, sub, true);
   }
   void object(uint16_t index, const std::vector<int>& positions);
   void entryKeys(const OdEntry& e);

@@ -63,9 +63,6 @@ struct EdsDeviceInfo {
 // -1 asks for the object itself. Must always give a name.
 using StandardNameLookup = std::function<std::string(uint16_t index, int subIndex)>;
 
-// "Obj%04X_sub%02X" / "Obj%04X": the name of an object without a standard one.
-std::string FallbackObjectName(uint16_t index, int subIndex);
-
 // A number as the files write it: "0x" hexadecimal, else signed decimal, and sums with the
 // node-ID placeholder ("$NODEID+0x180", "0x600 + $NODEID") resolved with `nodeId`. False for a
 // text that is none of these. `usesNodeId` tells whether the placeholder appeared.
@@ -84,7 +81,7 @@ struct EdsWriteOptions {
   bool isDcf = false;
   std::string fileName;             // written as FileName (directories are left out)
   int64_t utcSeconds = 0;           // the modification time written
-  StandardNameLookup standardName;  // empty: FallbackObjectName
+  StandardNameLookup standardName;  // empty: StandardObjectName with its fallback
 };
 
 // The file text, lines ended by CR LF.

@@ -30,7 +30,7 @@ bool LoadDictionary(const std::string& path, EdsFileInfo& fileInfo, EdsDeviceInf
 
 struct DictionarySaveOptions {
   int64_t utcSeconds = 0;           // the modification time an EDS or DCF gets
-  StandardNameLookup standardName;  // names for entries without one; empty: FallbackObjectName
+  StandardNameLookup standardName;  // names for entries without one; empty: StandardObjectName
 };
 
 // True when the file was written (replaced as a whole, never half).

@@ -485,7 +485,8 @@ TEST(EdsWrite, ObjectsThatAreNoSingleVarKeepTheirSubIndexes) {
   e.od->insert(text);
 
   const std::string saved = e.write();
-  EXPECT_NE(saved.find("[1029]\r\nSubNumber=0x3\r\nParameterName=Obj1029\r\nObjectType=0x8\r\n"),
+  // Unnamed entries get their standard names (with the fallback for the rest).
+  EXPECT_NE(saved.find("[1029]\r\nSubNumber=0x3\r\nParameterName=Error behaviour\r\nObjectType=0x8\r\n"),
             std::string::npos);
   Eds back;
   ASSERT_TRUE(back.read(saved));
