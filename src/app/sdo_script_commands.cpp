@@ -43,10 +43,15 @@ class CanopenScriptWords {
 
   // "index[.subindex]"; false (cursor failed) when either is no integer.
   bool readObject(ExpressionEvaluator& ev, ScriptCursor& c, uint16_t& index, uint8_t& subIndex);
+  // "(" and the object, as every read and write begins; a missing "(" fails with -8.
+  bool readObjectArgument(ExpressionEvaluator& ev, ScriptCursor& c, uint16_t& index, uint8_t& subIndex);
   // A type name or code; false (cursor failed with -13 for a code outside 0..255) otherwise.
   bool readType(ExpressionEvaluator& ev, ScriptCursor& c, int& type);
   // The value to write as `type` wants it; false when it cannot be read (nothing failed yet).
   bool readValue(ExpressionEvaluator& ev, ScriptCursor& c, int type, WriteValue& out);
+  // readValue, failing the cursor with -9 and `dataFieldError` when the value cannot be read.
+  bool readWriteValue(ExpressionEvaluator& ev, ScriptCursor& c, int type, WriteValue& out,
+                      const char* dataFieldError);
   // A quoted text of up to 2048 bytes (script strings hold only 79), or a string expression.
   bool readText(ExpressionEvaluator& ev, ScriptCursor& c, std::string& out);
   // The client transfer as set up, until it ends; false (with the timeout message) when it did
@@ -90,6 +95,24 @@ bool CanopenScriptWords::readObject(ExpressionEvaluator& ev, ScriptCursor& c, ui
   index = static_cast<uint16_t>(i);
   subIndex = static_cast<uint8_t>(s);
   return true;
+}
+
+bool CanopenScriptWords::readObjectArgument(ExpressionEvaluator& ev, ScriptCursor& c, uint16_t& index,
+                                            uint8_t& subIndex) {
+  skipBlanks(c);
+  if (!consume(c, "(")) {
+    c.fail(kErrMissingArgument);
+    return false;
+  }
+  return readObject(ev, c, index, subIndex);
+}
+
+bool CanopenScriptWords::readWriteValue(ExpressionEvaluator& ev, ScriptCursor& c, int type, WriteValue& out,
+                                        const char* dataFieldError) {
+  if (readValue(ev, c, type, out)) return true;
+  c.error = 0;
+  fail(c, kErrIllegalArgument, dataFieldError);
+  return false;
 }
 
 bool CanopenScriptWords::readType(ExpressionEvaluator& ev, ScriptCursor& c, int& type) {
@@ -223,16 +246,11 @@ ScriptValue CanopenScriptWords::lastReadValue() const {
 
 ScriptValue CanopenScriptWords::sdoRead(ExpressionEvaluator& ev, ScriptCursor& c) {
   const ScriptValue zero = ScriptValue::integer(0);
-  skipBlanks(c);
-  if (!consume(c, "(")) {
-    c.fail(kErrMissingArgument);
-    return zero;
-  }
   uint16_t index = 0;
   uint8_t subIndex = 0;
   int type = kCoTypeUnsigned32;
   std::string_view variable;
-  if (!readObject(ev, c, index, subIndex)) return zero;
+  if (!readObjectArgument(ev, c, index, subIndex)) return zero;
   skipBlanks(c);
   if (consume(c, ",")) {
     if (!readType(ev, c, type)) return zero;
@@ -305,15 +323,10 @@ ScriptValue CanopenScriptWords::sdoRead(ExpressionEvaluator& ev, ScriptCursor& c
 
 ScriptValue CanopenScriptWords::sdoWrite(ExpressionEvaluator& ev, ScriptCursor& c) {
   const ScriptValue zero = ScriptValue::integer(0);
-  skipBlanks(c);
-  if (!consume(c, "(")) {
-    c.fail(kErrMissingArgument);
-    return zero;
-  }
   uint16_t index = 0;
   uint8_t subIndex = 0;
   int type = 0;
-  if (!readObject(ev, c, index, subIndex)) return zero;
+  if (!readObjectArgument(ev, c, index, subIndex)) return zero;
   skipBlanks(c);
   if (!consume(c, ",")) {
     fail(c, kErrIllegalArgument, "Error in SDO parameter field");
@@ -326,11 +339,7 @@ ScriptValue CanopenScriptWords::sdoWrite(ExpressionEvaluator& ev, ScriptCursor& 
     return zero;
   }
   WriteValue value;
-  if (!readValue(ev, c, type, value)) {
-    c.error = 0;
-    fail(c, kErrIllegalArgument, "Error in SDO data field");
-    return zero;
-  }
+  if (!readWriteValue(ev, c, type, value, "Error in SDO data field")) return zero;
   skipBlanks(c);
   if (!consume(c, ")")) {
     fail(c, kErrSyntax, "Missing right parenthesis after 'sdo'-cmd");
@@ -405,15 +414,10 @@ ScriptValue CanopenScriptWords::objLoad(ScriptCursor& c) {
 
 ScriptValue CanopenScriptWords::objRead(ExpressionEvaluator& ev, ScriptCursor& c) {
   const ScriptValue zero = ScriptValue::integer(0);
-  skipBlanks(c);
-  if (!consume(c, "(")) {
-    c.fail(kErrMissingArgument);
-    return zero;
-  }
   uint16_t index = 0;
   uint8_t subIndex = 0;
   int type = kCoTypeUnsigned32;
-  if (!readObject(ev, c, index, subIndex)) return zero;
+  if (!readObjectArgument(ev, c, index, subIndex)) return zero;
   skipBlanks(c);
   if (consume(c, ",") && !readType(ev, c, type)) return zero;
   skipBlanks(c);
@@ -437,14 +441,9 @@ ScriptValue CanopenScriptWords::objRead(ExpressionEvaluator& ev, ScriptCursor& c
 
 ScriptValue CanopenScriptWords::objWrite(ExpressionEvaluator& ev, ScriptCursor& c) {
   const ScriptValue zero = ScriptValue::integer(0);
-  skipBlanks(c);
-  if (!consume(c, "(")) {
-    c.fail(kErrMissingArgument);
-    return zero;
-  }
   uint16_t index = 0;
   uint8_t subIndex = 0;
-  if (!readObject(ev, c, index, subIndex)) return zero;
+  if (!readObjectArgument(ev, c, index, subIndex)) return zero;
   skipBlanks(c);
   if (!consume(c, ",")) {
     fail(c, kErrIllegalArgument, "Error in OBJ parameter field");
@@ -469,11 +468,7 @@ ScriptValue CanopenScriptWords::objWrite(ExpressionEvaluator& ev, ScriptCursor& 
     type = entry != nullptr ? entry->defaultValue.dataType : static_cast<int>(kCoTypeUnsigned32);
   }
   WriteValue value;
-  if (!readValue(ev, c, type, value)) {
-    c.error = 0;
-    fail(c, kErrIllegalArgument, "Error in OBJ data field");
-    return zero;
-  }
+  if (!readWriteValue(ev, c, type, value, "Error in OBJ data field")) return zero;
   skipBlanks(c);
   if (!consume(c, ")")) {
     c.fail(kErrSyntax);
