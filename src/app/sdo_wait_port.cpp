@@ -16,9 +16,9 @@ int Application::SdoWaitPort::SdoWaitForCompletion(int timeoutMs) {
   while (ch.busy()) {
     app_.pumpFromWait();
     if (!nested) app_.ui_.processEvents();
-    sdo.SdoTimeoutTick();
-    if (!ch.busy()) break;
     const double now = clock.nowMs();
+    sdo.SdoTimeoutTick(now);
+    if (!ch.busy()) break;
     const uint64_t blocks = app_.canopen_->readoutBytes() / 256;
     if (blocks != readoutBlocks) {
       readoutBlocks = blocks;

@@ -14,6 +14,8 @@ class VirtualBackend final : public CanBackend {
  public:
   explicit VirtualBackend(CanBackendHost& host) : CanBackend(host, kIntfVirtual) {}
 
+  bool mayStall() const override { return false; }
+
   int open() override {
     bus_ = host_.virtualBus();
     port_ = bus_->join();

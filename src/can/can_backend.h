@@ -75,6 +75,9 @@ class CanBackend {
   virtual int txBusy(int bus);
   // 1, 0 or kTransmitRefused (see there).
   virtual int transmit(int bus, CanFrame& frame);
+  // False for a back-end whose calls stay in this process and never wait (the virtual bus): the
+  // slow-driver watchdog then skips the two clock reads around each receive.
+  virtual bool mayStall() const { return true; }
   // Channels the driver reports, for types whose count is not fixed (the interface-type table
   // holds the fixed ones).
   virtual int channelCount() const { return 0; }

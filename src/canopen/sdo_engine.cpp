@@ -642,7 +642,10 @@ int SdoEngine::ProcessFrame(const CanFrame& frame) {
 }
 
 void SdoEngine::SdoTimeoutTick() {
-  const double now = clock_.nowMs();
+  SdoTimeoutTick(clock_.nowMs());
+}
+
+void SdoEngine::SdoTimeoutTick(double now) {
   if (tickStarted_ && now >= lastTickMs_ && now - lastTickMs_ < kTickMs) return;
   tickStarted_ = true;
   lastTickMs_ = now;

@@ -57,6 +57,8 @@ class SdoEngine {
 
   // Counts the client's timer down, at most once per 100 ms; callable as often as wanted.
   void SdoTimeoutTick();
+  // The same with the time the caller read already (a wait loop reads the clock once a round).
+  void SdoTimeoutTick(double nowMs);
 
   SdoChannel& client() { return client_; }
   const SdoChannel& client() const { return client_; }

@@ -22,6 +22,17 @@ inline char* PutHex2(char* p, uint8_t v) {
 char* PutDecimal(char* p, uint64_t v, int width) {
   char digits[24];
   int n = 0;
+  // Nearly every value shown fits 32 bits, whose division is much cheaper than 64-bit division.
+  if (v <= UINT32_MAX) {
+    uint32_t w = static_cast<uint32_t>(v);
+    do {
+      digits[n++] = static_cast<char>('0' + w % 10);
+      w /= 10;
+    } while (w != 0);
+    while (n < width) digits[n++] = '0';
+    while (n > 0) *p++ = digits[--n];
+    return p;
+  }
   do {
     digits[n++] = static_cast<char>('0' + v % 10);
     v /= 10;
