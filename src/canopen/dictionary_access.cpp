@@ -9,6 +9,39 @@
 
 namespace busprobe {
 
+namespace {
+
+// Bytes an object of this type holds: 1, 2 or 4 for the fixed sizes, 0 for the strings.
+int FixedSize(uint8_t type) {
+  switch (type) {
+    case kCoTypeInteger16:
+    case kCoTypeUnsigned16:
+      return 2;
+    case kCoTypeInteger32:
+    case kCoTypeUnsigned32:
+    case kCoTypeReal32:
+      return 4;
+    case kCoTypeVisibleString:
+    case kCoTypeOctetString:
+      return 0;
+    default:
+      return 1;
+  }
+}
+
+bool WouldLoseData(uint8_t type, const SdoChannel& channel) {
+  const int size = FixedSize(type);
+  if (size == 0) return false;
+  const uint8_t* bytes = channel.blockLength > 0 ? channel.buffer : channel.value;
+  int length = channel.blockLength > 0 ? std::min(channel.blockLength, kSdoBufferSize)
+                                       : (channel.valueSize >= 1 && channel.valueSize <= 4 ? channel.valueSize : 4);
+  for (int i = size; i < length; ++i)
+    if (bytes[i] != 0) return true;
+  return false;
+}
+
+}  // namespace
+
 void LocalDictionaryAccess::touch(OdEntry& entry) {
   entry.highlight = kOdHighlightAll;
   dictionary_.markChanged();
@@ -73,6 +106,14 @@ void LocalDictionaryAccess::write(OdEntry& entry, SdoChannel& channel) {
   if (type == kCoTypeUnknown || type > kCoTypeOctetString) {
     // Refused: what reads return stays as it was.
     channel.abortCode = kSdoAbortParameterIncompatible;
+    touch(entry);
+    return;
+  }
+  if (WouldLoseData(type, channel)) {
+    // The value confirmed as written must be the value stored: bytes a fixed-size object cannot
+    // hold are refused rather than cut off. Zero bytes beyond its size (a master that sends every
+    // value as four bytes) lose nothing and are taken.
+    channel.abortCode = kSdoAbortLengthTooHigh;
     touch(entry);
     return;
   }

@@ -22,6 +22,7 @@ enum SdoAbortCode : uint32_t {
   kSdoAbortNoObject = 0x06020000,
   kSdoAbortParameterIncompatible = 0x06040043,
   kSdoAbortCanError = 0x0606002F,
+  kSdoAbortLengthTooHigh = 0x06070012,
   kSdoAbortCannotTransfer21 = 0x08000021,
 };
 

@@ -85,18 +85,47 @@ TEST(LocalDictionaryAccess, WritesStoreByTheEntrysType) {
   OdEntry& u16 = s.add(0x2001, 0, 6, kOdAccessReadWrite, 0);
   OdEntry& f32 = s.add(0x2002, 0, 8, kOdAccessReadWrite, 0);
   OdEntry& domain = s.add(0x2003, 0, 15, kOdAccessReadWrite, 0x77);
-  EXPECT_EQ(s.request(0x2000, 0, true, 0xAABBCCDD), 1);
+  // Four bytes from a master that sends every value so: the zero bytes beyond the size are taken.
+  EXPECT_EQ(s.request(0x2000, 0, true, 0x000000DD), 1);
   EXPECT_EQ(s.ch->abortCode, 0u);
   EXPECT_EQ(u8.currentValue.data32(), 0xDDu);
   EXPECT_EQ(u8.currentValid, 1);
   EXPECT_EQ(u8.writeCount, 1);
-  s.request(0x2001, 0, true, 0xAABBCCDD);
+  s.request(0x2001, 0, true, 0x0000CCDD);
   EXPECT_EQ(u16.currentValue.data32(), 0xCCDDu);
+  // Bytes the object cannot hold are refused, not cut off: nothing is stored.
+  EXPECT_EQ(s.request(0x2000, 0, true, 0xAABBCCEE), 1);
+  EXPECT_EQ(s.ch->abortCode, 0x06070012u);
+  EXPECT_EQ(u8.currentValue.data32(), 0xDDu);
+  EXPECT_EQ(u8.writeCount, 2);
+  s.request(0x2001, 0, true, 0x00010000);
+  EXPECT_EQ(s.ch->abortCode, 0x06070012u);
+  EXPECT_EQ(u16.currentValue.data32(), 0xCCDDu);
+  // A value of the right size with a smaller size indicated keeps only the indicated bytes.
+  s.ch->reset();
+  s.ch->index = 0x2001;
+  s.ch->isDownload = 1;
+  s.ch->accessSource = kSdoAccessFromServer;
+  s.ch->setValue32(0xFFFF1234);
+  s.ch->valueSize = 2;
+  s.access.SDO_USER_DictionaryAccess(*s.ch);
+  EXPECT_EQ(s.ch->abortCode, 0u);
+  EXPECT_EQ(u16.currentValue.data32(), 0x1234u);
+  // A segmented write longer than a fixed-size object, with data in the extra bytes.
+  s.ch->reset();
+  s.ch->index = 0x2002;
+  s.ch->isDownload = 1;
+  s.ch->accessSource = kSdoAccessFromServer;
+  const uint8_t six[6] = {0, 0, 0x80, 0x3F, 1, 0};
+  std::memcpy(s.ch->buffer, six, 6);
+  s.ch->blockLength = 6;
+  s.access.SDO_USER_DictionaryAccess(*s.ch);
+  EXPECT_EQ(s.ch->abortCode, 0x06070012u);
   s.request(0x2002, 0, true, 0x3F800000);
   EXPECT_EQ(f32.currentValue.data32(), 0x3F800000u);
   // The value read back is the one written.
   s.request(0x2001, 0, false);
-  EXPECT_EQ(s.ch->value32(), 0xCCDDu);
+  EXPECT_EQ(s.ch->value32(), 0x1234u);
 
   // A type it cannot store is refused, and reads still give what they gave before.
   EXPECT_EQ(s.request(0x2003, 0, true, 0x55), 1);
