@@ -2,10 +2,12 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
 
@@ -133,9 +135,26 @@ DictionaryBrowserWindow::DictionaryBrowserWindow(Application& app, Kind kind, QW
   table_ = new QTableWidget(0, kBrowserColumns, this);
   table_->setObjectName(remote ? QStringLiteral("Sg_HisDictionary") : QStringLiteral("Sg_MyDictionary"));
   table_->verticalHeader()->setVisible(false);
-  table_->horizontalHeader()->setStretchLastSection(false);
-  table_->horizontalHeader()->setSectionResizeMode(kColName, QHeaderView::Stretch);
-  table_->horizontalHeader()->setSectionResizeMode(kColValue, QHeaderView::Stretch);
+  QHeaderView* header = table_->horizontalHeader();
+  header->setStretchLastSection(false);
+  // The short columns are as wide as their longest usual text, so name and value, which share
+  // what is left, stay readable in a window of ordinary size.
+  const QFontMetrics metrics(table_->font());
+  const int pad = 3 * metrics.horizontalAdvance(QLatin1Char(' '));
+  const struct {
+    int column;
+    const char* widest;
+  } narrow[] = {{kColObject, "0000.00 "}, {kColMark, "Mark"},     {kColType, "UNSIGNED32"},
+                {kColAccess, "RONLY,PDO"}, {kColDisplay, "Display"}, {kColSize, "Size"},
+                {kColCounters, "0000 0000"}};
+  for (const auto& n : narrow) {
+    const int width = std::max(metrics.horizontalAdvance(QString::fromLatin1(n.widest)),
+                               metrics.horizontalAdvance(QString::fromStdString(model_->headerText(n.column))));
+    header->resizeSection(n.column, width + pad);
+  }
+  header->setMinimumSectionSize(metrics.horizontalAdvance(QStringLiteral("Mark")) + pad);
+  header->setSectionResizeMode(kColName, QHeaderView::Stretch);
+  header->setSectionResizeMode(kColValue, QHeaderView::Stretch);
   table_->installEventFilter(this);
   connect(table_, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
     if (updating_ > 0) return;

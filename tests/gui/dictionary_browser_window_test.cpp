@@ -71,6 +71,12 @@ TEST(DictionaryBrowserWindows, LocalBrowserShowsTheServedDictionaryAndStoresItsP
   EXPECT_EQ(local->table()->horizontalHeaderItem(6)->text(), QStringLiteral("Value"));
   EXPECT_EQ(local->table()->item(0, 0)->text(), QStringLiteral("1000.00"));
   EXPECT_EQ(local->size(), QSize(700, 400));
+  EXPECT_TRUE(testing::ShowOnDisplay(local, "local_browser"));
+  // In a window of that size the name and the value get the room, not the short columns.
+  QApplication::processEvents();
+  const QTableWidget* t = local->table();
+  EXPECT_GE(t->columnWidth(kColName), 2 * t->columnWidth(kColMark));
+  EXPECT_GE(t->columnWidth(kColValue), t->columnWidth(kColType));
   local->resize(640, 380);
   local->close();
   EXPECT_EQ(session.app().browserSettings().local.width, 640);
@@ -116,6 +122,9 @@ TEST(DictionaryBrowserWindows, RemoteReadPassFillsTheValuesFromAnotherApplicatio
   EXPECT_EQ(od.slot(deviceName).readCount, 1);
   EXPECT_FALSE(remote->table()->item(deviceName, 6)->text().isEmpty());
   EXPECT_EQ(remote->table()->item(deviceType, 8)->text(), QStringLiteral("0001 0000"));
+  remote->resize(900, 500);
+  remote->table()->scrollToItem(remote->table()->item(deviceName, 6));
+  EXPECT_TRUE(testing::ShowOnDisplay(remote, "remote_browser_after_read"));
 }
 
 }  // namespace

@@ -8,6 +8,10 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QPixmap>
+#include <QScreen>
+#include <QWindow>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QTimer>
@@ -29,10 +33,39 @@ inline QApplication& TheQtApplication() {
   static char* argv[] = {name, nullptr};
   // Deliberately never destroyed: widgets of a failed test may still exist at exit.
   static QApplication* app = [] {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Offscreen unless the run asks for a real display (the X server runs of the window tests).
+    if (qEnvironmentVariableIsEmpty("BUSPROBE_TEST_ON_DISPLAY")) qputenv("QT_QPA_PLATFORM", "offscreen");
     return new QApplication(argc, argv);
   }();
   return *app;
+}
+
+inline bool OnRealDisplay() {
+  return !qEnvironmentVariableIsEmpty("BUSPROBE_TEST_ON_DISPLAY");
+}
+
+// On a real display: waits (bounded) until the window is mapped and painted, then, when
+// BUSPROBE_TEST_SHOTS names a folder, saves what the X server shows of it there as NAME.png.
+// False when the window never became visible on the display.
+inline bool ShowOnDisplay(QWidget* window, const QString& name) {
+  if (!OnRealDisplay()) return true;
+  window->show();
+  window->raise();
+  QElapsedTimer waited;
+  waited.start();
+  while (!(window->windowHandle() && window->windowHandle()->isExposed()) && waited.elapsed() < 10000)
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+  if (!window->windowHandle() || !window->windowHandle()->isExposed()) return false;
+  // A few more rounds so the first paint has reached the server.
+  for (int i = 0; i < 10; ++i) QApplication::processEvents(QEventLoop::AllEvents, 10);
+  const QByteArray shots = qgetenv("BUSPROBE_TEST_SHOTS");
+  if (!shots.isEmpty()) {
+    QScreen* screen = window->screen();
+    const QPixmap shot = screen->grabWindow(0, window->frameGeometry().x(), window->frameGeometry().y(),
+                                            window->frameGeometry().width(), window->frameGeometry().height());
+    if (shot.isNull() || !shot.save(QString::fromUtf8(shots) + "/" + name + ".png")) return false;
+  }
+  return true;
 }
 
 // Answers the next message box with OK and keeps its title and text; message boxes are modal, so
