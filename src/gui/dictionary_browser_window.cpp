@@ -238,6 +238,29 @@ void DictionaryBrowserWindow::buildMenus(QMenuBar* bar) {
       app_.browserSettings().dontReadLargeObjects = on ? 1 : 0;
     });
   }
+  connect(bar->addAction(QStringLiteral("&Help")), &QAction::triggered, this, &DictionaryBrowserWindow::showHelp);
+}
+
+void DictionaryBrowserWindow::showHelp() {
+  if (kind_ == Kind::kLocal) {
+    app_.ui().showMessageBox(
+        "Simulated Local CANopen Object Dictionary",
+        "The dictionary the tool's SDO servers serve to the bus.\n\n"
+        "Edit a cell and press \"Apply !\" (or Enter) to store it; type an object in the empty last row "
+        "to add one. Click the Mark column to mark a row (shown in blue); the Counters column counts the "
+        "SDO reads and writes of clients.\n"
+        "File: load or save a dictionary (*.dic, *.eds, *.dcf). Edit: delete a row, reset the counters. "
+        "View: the default or the current value.");
+    return;
+  }
+  app_.ui().showMessageBox(
+      "Remote CANopen Object Dictionary",
+      "The objects of another node, read and written with the tool's SDO client.\n\n"
+      "\"Read !\" reads every object (or, with \"marked only\", the marked rows) from the node given "
+      "as Node-ID; \"Send !\" writes them. Click the Mark column to mark a row (shown in blue). \"periodically update\" "
+      "repeats the read. Entering a new value asks whether to write it to the node at once.\n"
+      "Rows shown in red failed their last access; the Counters column counts reads and writes.\n"
+      "File: load a dictionary file to know what to read, save what was read as *.dic, *.eds or *.dcf.");
 }
 
 void DictionaryBrowserWindow::showRow(int row) {

@@ -68,6 +68,7 @@ class DictionaryBrowserWindow : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  void showHelp();
   void buildMenus(QMenuBar* bar);
   void showRow(int row);
   void refreshLabels();

@@ -77,6 +77,13 @@ TEST(DictionaryBrowserWindows, LocalBrowserShowsTheServedDictionaryAndStoresItsP
   const QTableWidget* t = local->table();
   EXPECT_GE(t->columnWidth(kColName), 2 * t->columnWidth(kColMark));
   EXPECT_GE(t->columnWidth(kColValue), t->columnWidth(kColType));
+  {
+    testing::MessageBoxCatcher help;
+    for (QAction* a : local->findChild<QMenuBar*>()->actions())
+      if (a->text() == QStringLiteral("&Help")) a->trigger();
+    EXPECT_EQ(help.count(), 1);
+    EXPECT_EQ(help.title(), QStringLiteral("Simulated Local CANopen Object Dictionary"));
+  }
   local->resize(640, 380);
   local->close();
   EXPECT_EQ(session.app().browserSettings().local.width, 640);
