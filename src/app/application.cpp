@@ -220,6 +220,21 @@ void Application::wireRunLoop() {
                                      tick();
                                    }});
   // A job that is not active forgets its schedule: when it starts again, it runs at once.
+  //
+  // Over a CAN-via-UDP link every request and its answer cross a process that would otherwise
+  // take frames in only on its 50 ms tick: a relayed SDO read then waits a tick per hop. While the
+  // link is up, frames are taken in every millisecond instead, at the cost of an empty pump when
+  // none came.
+  runLoop_.install(RunJob::kLinkPump, {[this] {
+                                         const CvUdpEndpoint* link = ucan_->cvudpEndpoint();
+                                         const bool active = !shutDown_ && running() && link && link->connected();
+                                         if (!active) nextLinkPumpMs_ = -RunLoop::kNever;
+                                         return active ? nextLinkPumpMs_ : RunLoop::kNever;
+                                       },
+                                       [this](double now) {
+                                         AdvanceSchedule(nextLinkPumpMs_, now, 1.0);
+                                         if (!inTick_) ProcessReceivedFrames(kDefaultPumpLimit);
+                                       }});
   runLoop_.install(RunJob::kPlayer,
                    {[this] {
                       // Stepped while it plays, and while its window shows (a

@@ -228,6 +228,7 @@ class Application {
   double nextTickMs_ = -RunLoop::kNever;
   double nextPlayerStepMs_ = -RunLoop::kNever;
   double nextScriptSliceMs_ = -RunLoop::kNever;
+  double nextLinkPumpMs_ = -RunLoop::kNever;
   std::string statusLabel_;
   ClosingNotice notice_;
   std::string lastSaveError_;

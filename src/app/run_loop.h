@@ -1,6 +1,7 @@
 // The one run loop of the program: the GUI's timer and the headless runner both call runDue()
 // and wait until the time it returns. Jobs run in their order when due: the 50 ms tick, then the
-// jobs that need finer steps between ticks (the log player's steps, the script's 1 ms slices).
+// jobs that need finer steps between ticks (the receive pump of a CAN-via-UDP link, the log
+// player's steps, the script's 1 ms slices).
 // Each job reports when it next needs to run, so the loop sleeps exactly as long as it may.
 #pragma once
 
@@ -14,6 +15,7 @@ namespace busprobe {
 
 enum class RunJob : int {
   kTick,         // the application's tick
+  kLinkPump,     // the receive pump every millisecond while a CAN-via-UDP link is up
   kPlayer,       // the log player's step while it plays
   kScriptTimer,  // a 1 ms slice for a running script between two ticks
   kCount
