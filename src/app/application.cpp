@@ -218,6 +218,10 @@ void Application::wireRunLoop() {
                                    [this](double now) {
                                      AdvanceSchedule(nextTickMs_, now, kTickMs);
                                      tick();
+                                     // The tick took in what was there; the link's own pump comes
+                                     // between ticks, so whatever the caller starts after this
+                                     // tick (a script's first wcan) sees the frames that follow.
+                                     nextLinkPumpMs_ = now + 1.0;
                                    }});
   // A job that is not active forgets its schedule: when it starts again, it runs at once.
   //
