@@ -18,21 +18,10 @@ inline char* PutHex2(char* p, uint8_t v) {
   return p + 2;
 }
 
-// Unsigned decimal, zero-filled to at least width digits.
-char* PutDecimal(char* p, uint64_t v, int width) {
+template <typename Unsigned>
+char* PutDigits(char* p, Unsigned v, int width) {
   char digits[24];
   int n = 0;
-  // Nearly every value shown fits 32 bits, whose division is much cheaper than 64-bit division.
-  if (v <= UINT32_MAX) {
-    uint32_t w = static_cast<uint32_t>(v);
-    do {
-      digits[n++] = static_cast<char>('0' + w % 10);
-      w /= 10;
-    } while (w != 0);
-    while (n < width) digits[n++] = '0';
-    while (n > 0) *p++ = digits[--n];
-    return p;
-  }
   do {
     digits[n++] = static_cast<char>('0' + v % 10);
     v /= 10;
@@ -40,6 +29,12 @@ char* PutDecimal(char* p, uint64_t v, int width) {
   while (n < width) digits[n++] = '0';
   while (n > 0) *p++ = digits[--n];
   return p;
+}
+
+// Unsigned decimal, zero-filled to at least width digits. Nearly every value shown fits 32 bits,
+// whose division is much cheaper than 64-bit division.
+char* PutDecimal(char* p, uint64_t v, int width) {
+  return v <= UINT32_MAX ? PutDigits(p, static_cast<uint32_t>(v), width) : PutDigits(p, v, width);
 }
 
 char* PutTime(char* p, const CanFrame& frame, const CanDisplaySettings& s, uint32_t previousTime) {

@@ -24,14 +24,19 @@ struct LocalServer {
     e.hasDefault = 1;
     return od->slot(od->insert(e));
   }
+  // size: the significant bytes of an expedited value; block: a segmented download's data.
   int request(uint16_t index, uint8_t sub, bool download, uint32_t value = 0,
-              uint8_t source = kSdoAccessFromServer) {
+              uint8_t source = kSdoAccessFromServer, uint8_t size = 4, const uint8_t* block = nullptr,
+              int blockLength = 0) {
     ch->reset();
     ch->index = index;
     ch->subIndex = sub;
     ch->isDownload = download ? 1 : 0;
     ch->accessSource = source;
     ch->setValue32(value);
+    ch->valueSize = size;
+    if (block) std::memcpy(ch->buffer, block, static_cast<size_t>(blockLength));
+    ch->blockLength = blockLength;
     return access.SDO_USER_DictionaryAccess(*ch);
   }
 };
@@ -102,24 +107,12 @@ TEST(LocalDictionaryAccess, WritesStoreByTheEntrysType) {
   EXPECT_EQ(s.ch->abortCode, 0x06070012u);
   EXPECT_EQ(u16.currentValue.data32(), 0xCCDDu);
   // A value of the right size with a smaller size indicated keeps only the indicated bytes.
-  s.ch->reset();
-  s.ch->index = 0x2001;
-  s.ch->isDownload = 1;
-  s.ch->accessSource = kSdoAccessFromServer;
-  s.ch->setValue32(0xFFFF1234);
-  s.ch->valueSize = 2;
-  s.access.SDO_USER_DictionaryAccess(*s.ch);
+  s.request(0x2001, 0, true, 0xFFFF1234, kSdoAccessFromServer, 2);
   EXPECT_EQ(s.ch->abortCode, 0u);
   EXPECT_EQ(u16.currentValue.data32(), 0x1234u);
   // A segmented write longer than a fixed-size object, with data in the extra bytes.
-  s.ch->reset();
-  s.ch->index = 0x2002;
-  s.ch->isDownload = 1;
-  s.ch->accessSource = kSdoAccessFromServer;
   const uint8_t six[6] = {0, 0, 0x80, 0x3F, 1, 0};
-  std::memcpy(s.ch->buffer, six, 6);
-  s.ch->blockLength = 6;
-  s.access.SDO_USER_DictionaryAccess(*s.ch);
+  s.request(0x2002, 0, true, 0, kSdoAccessFromServer, 4, six, 6);
   EXPECT_EQ(s.ch->abortCode, 0x06070012u);
   s.request(0x2002, 0, true, 0x3F800000);
   EXPECT_EQ(f32.currentValue.data32(), 0x3F800000u);
