@@ -2,7 +2,7 @@
 """A CANopen node on a CAN-via-UDP bus, written from the CANopen application layer description
 (CiA 301) alone, to check busprobe's SDO client and servers from the outside.
 
-  canopen_peer.py PORT NODE [--client NODE OP...]
+  canopen_peer.py PORT NODE [--lss IDENTITY] [--device IDENTITY[@NODE]]... [--client NODE OP...]
 
 The peer is a CAN-via-UDP server whose bus holds one CANopen node with the node-ID NODE: an SDO
 server (requests on 0x600 + NODE, responses on 0x580 + NODE, expedited and segmented transfers) over
@@ -21,6 +21,21 @@ Each result is printed as one line:
   canopen_peer: wrote IIII.SS (N bytes, expedited|segmented)
   canopen_peer: IIII.SS aborted XXXXXXXX
   canopen_peer: IIII.SS no answer
+
+Every device on the bus is also an LSS slave (layer setting services: requests on 0x7E5, answers
+on 0x7E4). IDENTITY is VVVVVVVV:PPPPPPPP:RRRRRRRR:SSSSSSSS (vendor, product, revision, serial,
+hexadecimal) and is also what 0x1018 holds; the node's default is 00ABCDEF:00001234:00010002:0000BEEF.
+A NODE of 255 starts the node unconfigured: no SDO server, NMT slave or boot-up until the LSS master
+gives it a node-ID. --device adds another device with its own identity, unconfigured unless @NODE
+(decimal) is given. A configured node-ID takes effect when an unconfigured device leaves the
+configuration state, or at the NMT reset communication/node otherwise. Each LSS event is printed:
+  canopen_peer: lss IDENTITY configuration state | waiting state
+  canopen_peer: lss IDENTITY node-ID N configured
+  canopen_peer: lss IDENTITY bit timing table T index I
+  canopen_peer: lss IDENTITY activate bit timing delay D ms
+  canopen_peer: lss IDENTITY stored node-ID N index I
+  canopen_peer: lss IDENTITY fast scan answered sub S bit B
+  canopen_peer: lss IDENTITY boot-up as node N
 
 Every SDO request the peer's server answers is printed as "canopen_peer: served ..." The peer ends
 when the client disconnects (exit 0), or after 60 s without (exit 1). It binds its socket first and
@@ -75,7 +90,14 @@ def i16(v):
     return struct.pack('<h', v)
 
 
-def dictionary(node):
+DEFAULT_IDENTITY = (0x00ABCDEF, 0x00001234, 0x00010002, 0x0000BEEF)
+LSS_REQUEST, LSS_ANSWER = 0x7E5, 0x7E4
+UNCONFIGURED = 255
+# The bit timing table of the application layer: index 5 is reserved.
+BIT_TIMING_INDICES = (0, 1, 2, 3, 4, 6, 7, 8)
+
+
+def dictionary(node, identity=DEFAULT_IDENTITY):
     return {
         (0x1000, 0): Entry('ro', 4, u32(0x00000191)),
         (0x1001, 0): Entry('ro', 1, u8(0)),
@@ -83,10 +105,10 @@ def dictionary(node):
         (0x1009, 0): Entry('const', None, b'1.0'),
         (0x1017, 0): Entry('rw', 2, u16(0)),
         (0x1018, 0): Entry('const', 1, u8(4)),
-        (0x1018, 1): Entry('ro', 4, u32(0x00ABCDEF)),
-        (0x1018, 2): Entry('ro', 4, u32(0x00001234)),
-        (0x1018, 3): Entry('ro', 4, u32(0x00010002)),
-        (0x1018, 4): Entry('ro', 4, u32(0x0000BEEF)),
+        (0x1018, 1): Entry('ro', 4, u32(identity[0])),
+        (0x1018, 2): Entry('ro', 4, u32(identity[1])),
+        (0x1018, 3): Entry('ro', 4, u32(identity[2])),
+        (0x1018, 4): Entry('ro', 4, u32(identity[3])),
         (0x1200, 0): Entry('const', 1, u8(2)),
         (0x1200, 1): Entry('ro', 4, u32(0x600 + node)),
         (0x1200, 2): Entry('ro', 4, u32(0x580 + node)),
@@ -203,6 +225,146 @@ class SdoServer:
         return self.abort(mux, ABORT_COMMAND)
 
 
+def identity_text(identity):
+    return ':'.join('%08X' % part for part in identity)
+
+
+def lss_print(device, text):
+    print('canopen_peer: lss %s %s' % (identity_text(device.identity), text), flush=True)
+
+
+class Device:
+    """One device on the bus: an LSS slave and, while it has a node-ID, an SDO server and NMT slave."""
+
+    def __init__(self, identity, node):
+        self.identity, self.node = identity, node
+        self.pending = self.stored = node  # the node-ID given by LSS, and the one stored
+        self.timing = self.stored_timing = 2
+        self.lss_config = False  # configuration state; waiting state otherwise
+        self.selective = 0  # how many parts of a selective switch have matched so far
+        self.scan_pos = 0  # the identity part a fast scan examines next
+        self.state = NMT_PRE_OPERATIONAL
+        self.server = SdoServer(node, dictionary(node, identity)) if node != UNCONFIGURED else None
+
+    def boot(self, bus):
+        """Takes the pending node-ID into use and, with one, sends the boot-up message."""
+        self.node = self.pending
+        self.state = NMT_PRE_OPERATIONAL
+        if self.node == UNCONFIGURED:
+            self.server = None
+            return
+        self.server = SdoServer(self.node, dictionary(self.node, self.identity))
+        bus.send(0x700 + self.node, b'\0')
+        lss_print(self, 'boot-up as node %d' % self.node)
+
+    def enter(self, config):
+        self.selective = 0
+        if config == self.lss_config:
+            return
+        self.lss_config = config
+        lss_print(self, 'configuration state' if config else 'waiting state')
+
+    def leave_to_waiting(self, bus):
+        was_config = self.lss_config
+        self.enter(False)
+        # An unconfigured device starts as soon as it has a node-ID; a running one keeps its
+        # node-ID until it is reset.
+        if was_config and self.node == UNCONFIGURED and self.pending != UNCONFIGURED:
+            self.boot(bus)
+
+    def lss(self, data, bus):
+        """Answers one LSS request; returns the answer's data, or None."""
+        cs = data[0]
+        value = struct.unpack_from('<I', data, 1)[0]
+        if cs == 0x04:
+            if data[1] == 1:
+                self.enter(True)
+            elif data[1] == 0:
+                self.leave_to_waiting(bus)
+            return None
+        if 0x40 <= cs <= 0x43:
+            if self.lss_config:
+                return None
+            part = cs - 0x40
+            if part == 0:
+                self.selective = 0
+            if part != self.selective or value != self.identity[part]:
+                self.selective = 0
+                return None
+            self.selective += 1
+            if self.selective == 4:
+                self.enter(True)
+                return bytes([0x44]) + bytes(7)
+            return None
+        if 0x46 <= cs <= 0x4B:
+            return self.identify(cs - 0x46, value)
+        if cs == 0x4C:
+            return bytes([0x50]) + bytes(7) if self.node == UNCONFIGURED else None
+        if cs == 0x51:
+            return self.fast_scan(value, data[5], data[6], data[7])
+        if not self.lss_config:
+            return None
+        if cs == 0x11:
+            if not (1 <= data[1] <= 127 or data[1] == UNCONFIGURED):
+                return bytes([0x11, 1]) + bytes(6)
+            self.pending = data[1]
+            lss_print(self, 'node-ID %d configured' % data[1])
+            return bytes([0x11, 0]) + bytes(6)
+        if cs == 0x13:
+            if data[1] != 0 or data[2] not in BIT_TIMING_INDICES:
+                return bytes([0x13, 1]) + bytes(6)
+            self.timing = data[2]
+            lss_print(self, 'bit timing table %d index %d' % (data[1], data[2]))
+            return bytes([0x13, 0]) + bytes(6)
+        if cs == 0x15:
+            lss_print(self, 'activate bit timing delay %d ms' % (data[1] | data[2] << 8))
+            return None
+        if cs == 0x17:
+            self.stored, self.stored_timing = self.pending, self.timing
+            lss_print(self, 'stored node-ID %d index %d' % (self.stored, self.stored_timing))
+            return bytes([0x17, 0]) + bytes(6)
+        if 0x5A <= cs <= 0x5D:
+            return struct.pack('<BI3x', cs, self.identity[cs - 0x5A])
+        if cs == 0x5E:
+            return struct.pack('<BB6x', cs, self.node)
+        return None
+
+    def identify(self, step, value):
+        """The remote slave identification: vendor, product, then revision and serial ranges."""
+        if step == 0:
+            self.identify_ok = value == self.identity[0]
+        elif step == 1:
+            self.identify_ok = getattr(self, 'identify_ok', False) and value == self.identity[1]
+        elif step in (2, 4):
+            self.identify_ok = getattr(self, 'identify_ok', False) and self.identity[step // 2 + 1] >= value
+        else:
+            ok = getattr(self, 'identify_ok', False) and self.identity[step // 2 + 1] <= value
+            self.identify_ok = False if step == 5 else ok
+            if step == 5 and ok:
+                return bytes([0x4F]) + bytes(7)
+        return None
+
+    def fast_scan(self, id_number, bit, sub, nxt):
+        # Only unconfigured devices in the waiting state take part.
+        if self.lss_config or self.node != UNCONFIGURED:
+            return None
+        if bit == 0x80:
+            self.scan_pos = 0
+            lss_print(self, 'fast scan answered sub %d bit %d' % (sub, bit))
+            return bytes([0x4F]) + bytes(7)
+        if bit > 31 or sub > 3 or self.scan_pos != sub:
+            return None
+        if (self.identity[sub] ^ id_number) >> bit:
+            return None
+        if bit == 0:
+            if sub == 3:
+                self.enter(True)
+            else:
+                self.scan_pos = nxt
+        lss_print(self, 'fast scan answered sub %d bit %d' % (sub, bit))
+        return bytes([0x4F]) + bytes(7)
+
+
 def describe(mux):
     return '%04X.%02X' % mux
 
@@ -297,12 +459,10 @@ class Bus:
             self.sock.sendto(frame(cob_id, RX_REPORT | len(data), self.ticks(), data), self.client)
 
 
-def run(port, node, client_node, ops):
+def run(port, devices, client_node, ops):
     sock = ready_socket('canopen_peer', port)
     start = time.time()
     bus = Bus(sock, start)
-    server = SdoServer(node, dictionary(node))
-    state = NMT_PRE_OPERATIONAL
     client = None  # the generator of the client operations, once started
     client_wait = None  # the deadline of the client's outstanding request
     deadline = start + 60
@@ -340,7 +500,9 @@ def run(port, node, client_node, ops):
                 sock.sendto(command(TIMESTAMP, 16, 0, [1000, bus.ticks(), 0, 0]), bus.client)
                 if first:
                     print('canopen_peer: CONNECT from %s:%d' % bus.client, flush=True)
-                    bus.send(0x700 + node, b'\0')  # boot-up
+                    for device in devices:
+                        if device.node != UNCONFIGURED:
+                            device.boot(bus)
                     if client_node:
                         client = client_operations(client_node, ops)
                         client_step(None, first=True)
@@ -351,35 +513,70 @@ def run(port, node, client_node, ops):
                 id_word, info, _ = struct.unpack_from('<III', payload)
                 cob_id, length = id_word & 0x1FFFFFFF, info & 0xFF
                 data = bytes(payload[12:12 + min(length, 8)]).ljust(8, b'\0')
-                if cob_id == 0 and length >= 2 and data[1] in (0, node):
-                    state = {0x01: NMT_OPERATIONAL, 0x02: NMT_STOPPED, 0x80: NMT_PRE_OPERATIONAL}.get(data[0], state)
-                    if data[0] in (0x81, 0x82):  # reset node / communication
-                        state = NMT_PRE_OPERATIONAL
-                        bus.send(0x700 + node, b'\0')
-                elif cob_id == 0x600 + node and length == 8 and state != NMT_STOPPED:
-                    answer = server.request(data)
-                    if answer is not None:
-                        print('canopen_peer: served %s -> %s' % (data.hex().upper(), answer.hex().upper()), flush=True)
-                        bus.send(0x580 + node, answer)
-                elif client is not None and client_wait is not None and cob_id == 0x580 + client_node:
+                if cob_id == LSS_REQUEST and length == 8:
+                    for device in devices:
+                        answer = device.lss(data, bus)
+                        if answer is not None:
+                            bus.send(LSS_ANSWER, answer)
+                for device in devices:
+                    node = device.node
+                    if node == UNCONFIGURED:
+                        continue
+                    if cob_id == 0 and length >= 2 and data[1] in (0, node):
+                        device.state = {0x01: NMT_OPERATIONAL, 0x02: NMT_STOPPED,
+                                        0x80: NMT_PRE_OPERATIONAL}.get(data[0], device.state)
+                        if data[0] == 0x81:  # reset node: back to the stored configuration
+                            device.pending = device.stored
+                        if data[0] in (0x81, 0x82):
+                            device.boot(bus)
+                    elif cob_id == 0x600 + node and length == 8 and device.state != NMT_STOPPED:
+                        answer = device.server.request(data)
+                        if answer is not None:
+                            print('canopen_peer: served %s -> %s' % (data.hex().upper(), answer.hex().upper()),
+                                  flush=True)
+                            bus.send(0x580 + node, answer)
+                if client is not None and client_wait is not None and cob_id == 0x580 + client_node:
                     client_step(data)
     fail('the client did not disconnect within 60 s')
     return 1
 
 
+def parse_identity(text):
+    parts = text.split(':')
+    if len(parts) != 4:
+        raise ValueError(text)
+    return tuple(int(part, 16) for part in parts)
+
+
+def usage():
+    print(__doc__)
+    sys.exit(2)
+
+
 if __name__ == '__main__':
     args = sys.argv[1:]
     if len(args) < 2:
-        print(__doc__)
-        sys.exit(2)
-    port, node = int(args[0]), int(args[1])
+        usage()
+    try:
+        port, node = int(args[0]), int(args[1])
+        identity, extra, rest = DEFAULT_IDENTITY, [], args[2:]
+        while rest and rest[0] in ('--lss', '--device') and len(rest) >= 2:
+            if rest[0] == '--lss':
+                identity = parse_identity(rest[1])
+            else:
+                text, _, extra_node = rest[1].partition('@')
+                extra.append((parse_identity(text), int(extra_node) if extra_node else UNCONFIGURED))
+            rest = rest[2:]
+    except ValueError:
+        usage()
     client_node, ops = 0, []
-    if len(args) > 2:
-        if args[2] != '--client' or len(args) < 4:
-            print(__doc__)
-            sys.exit(2)
-        client_node, ops = int(args[3]), args[4:]
-    if not 1 <= node <= 127 or not 0 <= client_node <= 127:
-        print('canopen_peer: node-IDs are 1..127')
+    if rest:
+        if rest[0] != '--client' or len(rest) < 2:
+            usage()
+        client_node, ops = int(rest[1]), rest[2:]
+    nodes = [node] + [n for _, n in extra]
+    if not all(1 <= n <= 127 or n == UNCONFIGURED for n in nodes) or not 0 <= client_node <= 127:
+        print('canopen_peer: node-IDs are 1..127 (255: unconfigured)')
         sys.exit(2)
-    sys.exit(run(port, node, client_node, ops))
+    devices = [Device(identity, node)] + [Device(i, n) for i, n in extra]
+    sys.exit(run(port, devices, client_node, ops))
