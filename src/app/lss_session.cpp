@@ -69,4 +69,10 @@ void LssSession::tick() {
 
 std::string LssSession::infoLine() const { return master_.infoLine(app_.settings().bus[0].baudrate); }
 
+std::vector<std::string> LssSession::reportLines() const {
+  std::vector<std::string> lines = master_.resultLines();
+  lines.push_back(infoLine());
+  return lines;
+}
+
 }  // namespace busprobe

@@ -4,6 +4,9 @@
 // at once when a frame it waited for arrives.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "canopen/lss_master.h"
 #include "canopen/lss_settings.h"
 #include "canopen/lss_slave.h"
@@ -35,6 +38,9 @@ class LssSession {
   void tick();
   // The info line for the master's step at the current rate of the first bus.
   std::string infoLine() const;
+  // What a finished run prints: one line per found slave (as the result list shows it), then the
+  // info line.
+  std::vector<std::string> reportLines() const;
 
  private:
   bool feedBack() const;

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <vector>
 
+#include "app/command_line.h"
+#include "app/headless_runner.h"
 #include "test_support.h"
 
 namespace busprobe {
@@ -101,6 +103,31 @@ TEST_F(LssSessionTest, BuiltInSlaveTakesPartOnlyWhenIncludedAndEnabled) {
     runUntilDone(silent, {});
     EXPECT_EQ(silent.app->lss().infoLine(), "Didn't find any LSS slave.");
   }
+}
+
+TEST(LssCommandLine, OverridesApplyToTheRunOnly) {
+  const char* argv[] = {"busprobe", "--headless", "--lss-scan", "--lss-options", "13", "--lss-first-node", "20",
+                        "--lss-baud", "125"};
+  CommandLine cl;
+  std::string error;
+  ASSERT_TRUE(ParseCommandLine(9, argv, cl, error)) << error;
+  EXPECT_TRUE(cl.lssScan);
+  LssMasterOptions configured;
+  configured.masterOptions = 0x10;
+  configured.scanDelayUs = 777;
+  const LssMasterOptions o = LssOptionsForRun(configured, cl);
+  EXPECT_EQ(o.masterOptions, 0x13u);  // the bit rate switch comes with --lss-baud
+  EXPECT_EQ(o.wantedFirstNodeId, 20);
+  EXPECT_EQ(o.wantedBitRateKbit, 125);
+  EXPECT_EQ(o.scanDelayUs, 777u);
+  EXPECT_EQ(LssOptionsForRun(configured, CommandLine{}).masterOptions, 0x10u);
+
+  const char* bad[] = {"busprobe", "--headless", "--lss-options", "xyz"};
+  EXPECT_FALSE(ParseCommandLine(4, bad, cl, error));
+  const char* windowed[] = {"busprobe", "--lss-scan"};
+  CommandLine w;
+  EXPECT_FALSE(ParseCommandLine(2, windowed, w, error));
+  EXPECT_EQ(error, "option --lss-scan needs --headless");
 }
 
 }  // namespace
