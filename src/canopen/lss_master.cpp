@@ -228,12 +228,19 @@ void LssMasterState::LssMasterStep() {
         frame.data[6] = static_cast<uint8_t>(lssSub_);
         frame.data[7] = static_cast<uint8_t>(lssNext_);
         responseSeen_ = false;
+        queryFresh_ = true;
         setStep(8);
         send(frame);
         break;  // the answer needs time, even with no scan delay
       }
       case 8:
         if (elapsedMs() * 1000.0 < options_.scanDelayUs) break;
+        // Without a delay the query may have gone out from this very receive pass: silence counts
+        // only from the next pass on, or every bit would read as 1.
+        if (!responseSeen_ && queryFresh_ && options_.scanDelayUs == 0) {
+          queryFresh_ = false;
+          break;
+        }
         evaluateFastscan();
         again = step_ == 7 || step_ == 9 || step_ == kFinished;
         break;

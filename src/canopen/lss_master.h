@@ -93,6 +93,7 @@ class LssMasterState {
   int lssNext_ = 0;
   uint32_t value_ = 0;
   bool responseSeen_ = false;
+  bool queryFresh_ = false;
   int failedConfirmations_ = 0;
   int identitySub_ = 1;
   uint8_t responseCommand_ = 0;

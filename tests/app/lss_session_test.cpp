@@ -52,7 +52,7 @@ class LssSessionTest : public ::testing::Test {
 
 TEST_F(LssSessionTest, MasterFindsNamesAndStoresTheOtherApplicationsSlave) {
   LssNode master(bus, clock,
-                 "[CANopen_LSS]\nSlaveOptions=1\nMasterOptions=19\nWantedFirstNodeID=10\nWantedCANBaudrate=250\nScanDelay_us=2000\n");
+                 "[CANopen_LSS]\nSlaveOptions=1\nMasterOptions=19\nWantedFirstNodeID=10\nWantedCANBaudrate=250\nScanDelay_us=0\n");
   LssNode a(bus, clock);
   runUntilDone(master, {&a});
   ASSERT_EQ(master.app->lss().master().step(), LssMasterState::kFinished) << master.app->lss().infoLine();
