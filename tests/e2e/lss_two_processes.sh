@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # LSS between two headless busprobe processes joined by CAN-via-UDP: the server's built-in slave
 # is found by the client's master (--lss-scan), gets a node ID and a bit rate and stores them.
+# The scan delay leaves a loaded machine time to relay each answer before the next request.
 source "$(dirname "$0")/lib.sh"
 e2e_init "${1:-}"
 
@@ -19,7 +20,7 @@ wait_for_re "$WORK/server.out" '^CAN: Acting as SERVER for CAN-via-UDP on port [
 SERVER_PORT=$(sed -nE 's/^CAN: Acting as SERVER for CAN-via-UDP on port ([0-9]+),.*/\1/p' "$WORK/server.out")
 
 # The client hears its own requests back from the relay: its own slave is switched off.
-cvudp_client_config client "$SERVER_PORT" '[CANopen_LSS]' 'SlaveOptions=1' 'MasterOptions=0' 'ScanDelay_us=20000'
+cvudp_client_config client "$SERVER_PORT" '[CANopen_LSS]' 'SlaveOptions=1' 'MasterOptions=0' 'ScanDelay_us=80000'
 start_busprobe client --lss-scan --lss-options 11 --lss-first-node 5 --lss-baud 250 --exit-after 60
 CLIENT_PID=$BUSPROBE_PID
 status=0
