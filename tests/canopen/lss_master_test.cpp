@@ -103,6 +103,16 @@ TEST(LssMaster, FastScanFindsConfiguresAndStoresOneSlave) {
   }
 }
 
+TEST(LssMaster, ConfiguredFirstNodeIdZeroStartsAtOne) {
+  // 0 is the configuration's default, and no node ID a slave would take.
+  LssBus bus;
+  LssSlaveState& slave = bus.addSlave(Identity(9, 9, 9, 9));
+  bus.master.LssMasterStart(Options(kLssFastScan | kLssAssignNodeIds, 0));
+  bus.run();
+  EXPECT_EQ(bus.master.step(), LssMasterState::kFinished) << bus.master.errorText();
+  EXPECT_EQ(slave.nodeId(), 1);
+}
+
 TEST(LssMaster, SeveralSlavesGetDistinctNodeIdsSkippingKnownOnes) {
   LssBus bus;
   bus.addSlave(Identity(1, 2, 3, 4));
