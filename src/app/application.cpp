@@ -129,6 +129,7 @@ Application::Application(UserInterface& ui, Clock& clock, AppOptions options)
 
   wireFrameConsumers();
   wireTickSteps();
+  lss_ = std::make_unique<LssSession>(*this);
   wireRunLoop();
   ui_.attachCore(*this);
 }
@@ -357,6 +358,7 @@ void Application::stepInit1() {
       messages_.PrintMessage("%s", error.c_str());
   }
   canopen_->loadLocalDictionary(settings_.dirs.myObjectDictionary, /*quietIfMissing=*/true);
+  lss_->loadSlaveIdentity();
   if (instanceNumber() > 0) {
     messages_.PrintMessage("Warning: Multiple program instances running !");
     messages_.PrintMessage("         This may cause CAN DRIVER problems !");

@@ -14,6 +14,7 @@
 
 #include "app/bus_controllers.h"
 #include "app/canopen_session.h"
+#include "app/lss_session.h"
 #include "app/command_file.h"
 #include "app/frame_consumers.h"
 #include "app/instance_lock.h"
@@ -165,6 +166,7 @@ class Application {
   // CANopen: the local and remote dictionaries, the SDO engine, the frame explanation, and the
   // blocking client transfer of browsers, scanners and the firmware updater
   CanopenSession& canopen() { return *canopen_; }
+  LssSession& lss() { return *lss_; }
   const CanopenSession& canopen() const { return *canopen_; }
   SdoClientPort& sdoPort();
   // A blocking SDO wait is running: it pumps the frames and the tick leaves the script alone.
@@ -244,6 +246,7 @@ class Application {
   class LoggerSink;
   std::unique_ptr<LoggerSink> loggerSink_;
   std::unique_ptr<CanopenSession> canopen_;
+  std::unique_ptr<LssSession> lss_;
   class SdoWaitPort;
   std::unique_ptr<SdoWaitPort> sdoPort_;
   std::unique_ptr<InterpState> interpState_;

@@ -20,6 +20,9 @@ std::string CommandLineUsage() {
          "  --record LOGFILE      record the traffic into LOGFILE (.asc: Vector ASCII, else text)\n"
          "  --play LOGFILE        play LOGFILE to the bus once after start-up, then exit (headless)\n"
          "  --run SCRIPT          run the script after start-up and exit when it ends (headless)\n"
+         "  --lss-scan            run the LSS master once after start-up and print what it found\n"
+         "                        (headless); overrides for that run: --lss-options HEX,\n"
+         "                        --lss-first-node N, --lss-baud KBIT (switches the bit rate)\n"
          "  exit status (headless): 0 all done; 1 an error in the script or a file that could not be\n"
          "                        used; 2 a script or replay still running at --exit-after or a signal\n"
          "  FILE                  *.bpr / *.txt: load into the command editor\n";
@@ -60,6 +63,19 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out, std::
       if (!value("--play", out.playFile)) return false;
     } else if (arg == "--run") {
       if (!value("--run", out.runFile)) return false;
+    } else if (arg == "--lss-scan") {
+      out.lssScan = true;
+    } else if (arg == "--lss-options" || arg == "--lss-first-node" || arg == "--lss-baud") {
+      std::string v;
+      if (!value(arg.c_str(), v)) return false;
+      const bool hex = arg == "--lss-options";
+      char* end = nullptr;
+      const long n = std::strtol(v.c_str(), &end, hex ? 16 : 10);
+      if (v.empty() || *end != '\0' || n < 0 || n > (hex ? 0xFFFF : 1000)) {
+        error = "option " + arg + " needs " + (hex ? "a hexadecimal number" : "a number") + ", not \"" + v + "\"";
+        return false;
+      }
+      (arg == "--lss-options" ? out.lssOptions : arg == "--lss-first-node" ? out.lssFirstNode : out.lssBaud) = n;
     } else if (arg.size() > 1 && arg[0] == '-') {
       error = "unknown option " + arg;
       return false;
@@ -73,6 +89,7 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out, std::
                                : !out.recordFile.empty() ? "--record"
                                : !out.playFile.empty()   ? "--play"
                                : !out.runFile.empty()    ? "--run"
+                               : out.lssScan             ? "--lss-scan"
                                                          : nullptr;
     if (headlessOnly) {
       error = std::string("option ") + headlessOnly + " needs --headless";

@@ -16,6 +16,11 @@ struct CommandLine {
   std::string recordFile;        // headless: record into this log file from start-up on
   std::string playFile;          // headless: play this log file once after start-up, then exit
   std::string runFile;           // headless: run this script after start-up, exit when it ends
+  // headless: run the LSS master once after start-up; below 0: the configured value stands
+  bool lssScan = false;
+  long lssOptions = -1;    // --lss-options HEX
+  long lssFirstNode = -1;  // --lss-first-node N
+  long lssBaud = -1;       // --lss-baud KBIT (also sets option 0x02)
   std::vector<std::string> files;
 };
 

@@ -114,6 +114,7 @@ void ReadMainSettings(const IniFile& ini, MainSettings& s) {
   ReadCanMessageNames(ini, s.canMessages);
   ReadPlayerSettings(ini, s.player);
   ReadSdoSettings(ini, s.sdo);
+  ReadLssSettings(ini, s.lss);
   SettingsReader r(ini);
   VisitLastSession(s, r);
 }
@@ -128,6 +129,7 @@ void WriteMainSettings(IniFile& ini, const MainSettings& s) {
   WriteCanMessageNames(ini, s.canMessages);
   WritePlayerSettings(ini, s.player);
   WriteSdoSettings(ini, s.sdo);
+  WriteLssSettings(ini, s.lss);
   SettingsWriter w(ini);
   VisitLastSession(s, w);
 }

@@ -59,6 +59,16 @@ std::string CutReason(int signal, double exitAfterSeconds) {
 
 }  // namespace
 
+LssMasterOptions LssOptionsForRun(LssMasterOptions configured, const CommandLine& commandLine) {
+  if (commandLine.lssOptions >= 0) configured.masterOptions = static_cast<uint32_t>(commandLine.lssOptions);
+  if (commandLine.lssFirstNode >= 0) configured.wantedFirstNodeId = static_cast<int>(commandLine.lssFirstNode);
+  if (commandLine.lssBaud >= 0) {
+    configured.wantedBitRateKbit = static_cast<int>(commandLine.lssBaud);
+    configured.masterOptions |= kLssSwitchBitRate;
+  }
+  return configured;
+}
+
 int RunHeadless(const CommandLine& commandLine, AppOptions options) {
   // Signals are taken synchronously between ticks, so shutdown runs on this thread as usual. They
   // are blocked before any thread starts, so the CAN-via-UDP threads inherit the mask.
@@ -78,6 +88,7 @@ int RunHeadless(const CommandLine& commandLine, AppOptions options) {
   const bool recording = !commandLine.recordFile.empty();
   const bool playing = !commandLine.playFile.empty();
   const bool scripting = !commandLine.runFile.empty();
+  const bool lssScanning = commandLine.lssScan;
   if (recording && playing) {
     // The player opens its file only after start-up; asked then, the logger would already have
     // appended its first line to the file.
@@ -97,6 +108,7 @@ int RunHeadless(const CommandLine& commandLine, AppOptions options) {
   bool failed = false;  // a file could not be used, or the script stopped with an error
   bool playStarted = false, playOpened = false, scriptStarted = false;
   bool playDone = !playing, scriptDone = !scripting;
+  bool lssStarted = false, lssDone = !lssScanning;
   bool cut = false;
   int stopSignal = 0;
 
@@ -133,12 +145,22 @@ int RunHeadless(const CommandLine& commandLine, AppOptions options) {
       app.scripts().run();
       continue;
     }
+    if (lssScanning && !lssStarted && app.running()) {
+      lssStarted = true;
+      app.lss().start(LssOptionsForRun(app.lss().optionsFromSettings(), commandLine));
+      continue;
+    }
+    if (lssStarted && !lssDone && !app.lss().master().running()) {
+      lssDone = true;
+      for (const std::string& line : app.lss().reportLines()) app.messages().printText(line);
+      if (app.lss().master().step() == LssMasterState::kStopped) failed = true;
+    }
     if (scriptStarted && !scriptDone && !app.program().running()) {
       scriptDone = true;
       if (app.program().stoppedByError()) failed = true;
     }
     if (playOpened && !playDone && app.player().state() != PlayerState::kPlaying) playDone = true;
-    if ((scripting || playing) && scriptDone && playDone) {
+    if ((scripting || playing || lssScanning) && scriptDone && playDone && lssDone) {
       // All the work is done: one more tick takes in the last echoes, then the run ends.
       app.tick();
       ui.flush();
@@ -163,6 +185,11 @@ int RunHeadless(const CommandLine& commandLine, AppOptions options) {
     if (!scriptDone) {
       app.messages().PrintMessage("Script still running %s: stopped.", why.c_str());
       if (app.program().running()) app.program().stop();
+      unfinished = true;
+    }
+    if (!lssDone) {
+      app.messages().PrintMessage("LSS scan still running %s: stopped.", why.c_str());
+      app.lss().stop();
       unfinished = true;
     }
     if (!playDone) {

@@ -45,4 +45,7 @@ enum HeadlessStatus : int { kHeadlessOk = 0, kHeadlessFailed = 1, kHeadlessUnfin
 // the --play file and of the --run script, or forever. Returns the process exit status.
 int RunHeadless(const CommandLine& commandLine, AppOptions options);
 
+// The configured LSS options with the command line's overrides for one --lss-scan run.
+LssMasterOptions LssOptionsForRun(LssMasterOptions configured, const CommandLine& commandLine);
+
 }  // namespace busprobe

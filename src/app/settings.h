@@ -13,6 +13,7 @@
 #include "canopen/sdo_settings.h"
 #include "interp/interp_settings.h"
 #include "traffic/traffic_settings.h"
+#include "canopen/lss_settings.h"
 
 namespace busprobe {
 
@@ -26,6 +27,7 @@ struct MainSettings {
   CanMessageNames canMessages;
   LogfilePlayerSettings player;
   SdoSettings sdo;
+  LssSettings lss;
   std::string currFile;  // LastSession/CurrFile; default: Programs folder + "/default.cmd"
   int audioOutputDevice = kDefaultAudioOutputDevice;  // SoundInterface: 0 none, 1 PC speaker, 2 sound card
 };

@@ -15,6 +15,7 @@ enum class TickSlot : int {
   kTrigger,        // the trigger's timers and missing-message check
   kSound,          // the sound command's tone sweep
   kSdoTimeouts,    // odd phases: the SDO engine's timeout step
+  kLss,            // the LSS master's step, the built-in LSS slave's switch delay
   kLocaleCheck,    // odd phases: the decimal separator
   kReceiveAgain,   // the receive pump once more, unless a blocking wait pumps by itself
   kWatches,        // the watch window's sample time

@@ -306,6 +306,20 @@ void MainWindow::buildMessagesMenu() {
   syncCategoryChecks();
 }
 
+void MainWindow::showLssMaster() {
+  if (lssWindow_ == nullptr) {
+    lssWindow_ = new LssMasterWindow(app_, this);
+    lssWindow_->setObjectName(QStringLiteral("LssMasterWindow"));
+    // The slave picked in the list is the one the SDO client talks to next.
+    connect(lssWindow_, &LssMasterWindow::nodeIdOffered, this, [this](int nodeId) {
+      app_.settings().sdo.clientNodeId = nodeId;
+      app_.canopen().markSettingsChanged();
+    });
+  }
+  lssWindow_->show();
+  lssWindow_->raise();
+}
+
 void MainWindow::buildToolsMenu() {
   QMenu* tools = menuBar()->addMenu(caption("&Tools"));
   sdoServerAction_ = tools->addAction(caption("SDO &Server (active)"));
@@ -323,6 +337,9 @@ void MainWindow::buildToolsMenu() {
   remote->setObjectName(QStringLiteral("MI_RemoteOdBrowser"));
   connect(remote, &QAction::triggered, this,
           [this] { showDictionaryBrowser(DictionaryBrowserWindow::Kind::kRemote); });
+  QAction* lss = tools->addAction(caption("CANopen LSS Master to scan for / configure remote slaves"));
+  lss->setObjectName(QStringLiteral("MI_LssMaster"));
+  connect(lss, &QAction::triggered, this, &MainWindow::showLssMaster);
   connect(tools, &QMenu::aboutToShow, this, &MainWindow::refreshToolsMenu);
   refreshToolsMenu();
   tools->addSeparator();

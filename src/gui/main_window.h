@@ -20,6 +20,7 @@
 
 #include "app/application.h"
 #include "gui/dictionary_browser_window.h"
+#include "gui/lss_master_window.h"
 #include "gui/logger_lamp.h"
 #include "gui/messages_pane.h"
 #include "gui/player_window.h"
@@ -91,6 +92,9 @@ class MainWindow : public QMainWindow {
   DictionaryBrowserWindow* remoteBrowser() const { return remoteBrowser_; }
   // Shows the local or remote dictionary browser, creating it the first time.
   void showDictionaryBrowser(DictionaryBrowserWindow::Kind kind);
+  // Shows the "LSS Master" window, creating it the first time.
+  void showLssMaster();
+  LssMasterWindow* lssWindow() const { return lssWindow_; }
   // Opens the settings window on its SDO tab, except while a blocking SDO wait runs.
   void openSdoSettings();
   void refreshToolsMenu();
@@ -207,6 +211,7 @@ class MainWindow : public QMainWindow {
   PlayerWindow* playerWindow_ = nullptr;
   DictionaryBrowserWindow* localBrowser_ = nullptr;
   DictionaryBrowserWindow* remoteBrowser_ = nullptr;
+  LssMasterWindow* lssWindow_ = nullptr;
   QAction* sdoServerAction_ = nullptr;
   QAction* sdoClientAction_ = nullptr;
   FileChooser chooseFile_;

@@ -25,7 +25,9 @@ using test::Keys;
 std::vector<Key> MainKeys() {
   return test::Joined({test::BusKeys(), test::DirectoryKeys(), test::DisplayKeys(), test::TriggerKeys(),
                        test::InterpreterKeys(), test::LoggingKeys(), test::CanMessageKeys(),
-                       test::PlayerKeys(), test::SdoKeys(), Keys({{"LastSession", "$CurrFile"}}, 5000)});
+                       test::PlayerKeys(), test::SdoKeys(), Keys({{"LastSession", "$CurrFile"}}, 5000),
+                       Keys({{"CANopen_LSS", "SlaveOptions MasterOptions WantedFirstNodeID WantedCANBaudrate ScanDelay_us"}},
+                            5100)});
 }
 
 std::vector<Key> WindowKeys() {
@@ -55,7 +57,6 @@ std::vector<Key> BrowserKeys() {
 std::vector<Key> KeysOfOtherTools() {
   std::vector<Key> k = Keys(
       {
-          {"CANopen_LSS", "SlaveOptions MasterOptions WantedFirstNodeID WantedCANBaudrate ScanDelay_us"},
           {"CANopenODScanner", "ScanFrom ScanTo ExcludeFrom0..19 ExcludeTo0..19"},
           {"LastSession", "$WatchSettings"},
           {"WatchesAndPlotter", "$Name0..14 $Expr0..14 ScaleMin0..14 ScaleMax0..14"},
