@@ -8,36 +8,14 @@
 namespace busprobe {
 namespace {
 
+// Two running applications on one bus; the master's own built-in slave stays out of its scan.
 struct LssPair {
-  LssPair() : masterDir(bench::ScratchDir()), slaveDir(bench::ScratchDir()) {
-    master = make(masterUi, masterDir);
-    slave = make(slaveUi, slaveDir);
-    master->settings().lss.slaveOptions = LssSettings::kSlaveDisabled;  // it hears its own requests
-  }
-  ~LssPair() {
-    master->shutDown(false);
-    slave->shutDown(false);
-    master.reset();
-    slave.reset();
-    std::filesystem::remove_all(masterDir);
-    std::filesystem::remove_all(slaveDir);
-  }
-  std::unique_ptr<Application> make(UserInterface& ui, const std::string& dir) {
-    AppOptions options;
-    options.configDir = dir;
-    options.lockDir = dir;
-    options.virtualBus = bus;
-    auto app = std::make_unique<Application>(ui, clock, options);
-    app->startUp();
-    while (!app->running()) app->tick();
-    app->tick();
-    return app;
-  }
+  LssPair() { masterApp.app->settings().lss.slaveOptions = LssSettings::kSlaveDisabled; }
   SteadyClock clock;
   std::shared_ptr<VirtualBus> bus = VirtualBus::create();
-  std::string masterDir, slaveDir;
-  UserInterface masterUi, slaveUi;
-  std::unique_ptr<Application> master, slave;
+  bench::RunningApp masterApp{clock, bus}, slaveApp{clock, bus};
+  std::unique_ptr<Application>& master = masterApp.app;
+  std::unique_ptr<Application>& slave = slaveApp.app;
 };
 
 void BM_LssFastScanOneSlave(benchmark::State& state) {
