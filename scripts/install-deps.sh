@@ -7,6 +7,7 @@ packages=(
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-serialbus-dev libqt6serialbus6 libqt6serialbus6-bin
   xvfb xauth
   python3-can
 )

@@ -28,6 +28,10 @@ void VisitInterface(C& c, V& v) {
   v.u16(ci, "CvUDP_local_server_port", c.cvudpLocalPort, d.cvudpLocalPort);
   v.text(ci, "SocketCanIf1", c.socketCanIf1, 254, d.socketCanIf1);
   v.text(ci, "SocketCanIf2", c.socketCanIf2, 254, d.socketCanIf2);
+  v.text(ci, "QtCanBusPlugin1", c.qtCanBusPlugin1, 254, d.qtCanBusPlugin1);
+  v.text(ci, "QtCanBusInterface1", c.qtCanBusInterface1, 254, d.qtCanBusInterface1);
+  v.text(ci, "QtCanBusPlugin2", c.qtCanBusPlugin2, 254, d.qtCanBusPlugin2);
+  v.text(ci, "QtCanBusInterface2", c.qtCanBusInterface2, 254, d.qtCanBusInterface2);
 }
 
 }  // namespace

@@ -21,6 +21,9 @@ enum CanInterfaceType : int32_t {
   kIntfVector = 8,
   kIntfSocketCan = 9,
   kIntfVirtual = 10,
+  // Any plugin of Qt's CAN bus module; its back-end lives in a library of its own (Qt stays out of
+  // the CAN layer) and registers the type at start-up.
+  kIntfQtCanBus = 11,
 };
 
 // CAN-via-UDP role flags
@@ -49,6 +52,11 @@ struct CanInterfaceSettings {
   uint16_t cvudpLocalPort = 55556;
   std::string socketCanIf1 = "can0";
   std::string socketCanIf2 = "can1";
+  // Qt CAN bus plugin and interface name per bus (type 11); an empty plugin leaves that bus closed.
+  std::string qtCanBusPlugin1 = "virtualcan";
+  std::string qtCanBusInterface1 = "can0";
+  std::string qtCanBusPlugin2;
+  std::string qtCanBusInterface2;
 
   bool operator==(const CanInterfaceSettings&) const = default;
 };

@@ -14,7 +14,8 @@ inline std::vector<Key> InterfaceKeys() {
                 "DebugFlags CanInterfaceType CanDongleBaseAddr NTCanNetNumber NTCanStartPCC "
                 "NTCanStopPCC PCAN_IOaddress PCAN_Interrupt $PCAN_NetName VectorAccessMask "
                 "$VectorChannelName CvUDP_flags $CvUDP_RemoteIP $CvUDP_LocalIP "
-                "CvUDP_remote_server_port CvUDP_local_server_port $SocketCanIf1 $SocketCanIf2"}},
+                "CvUDP_remote_server_port CvUDP_local_server_port $SocketCanIf1 $SocketCanIf2 "
+                "$QtCanBusPlugin1 $QtCanBusInterface1 $QtCanBusPlugin2 $QtCanBusInterface2"}},
               1100);
 }
 
