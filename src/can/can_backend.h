@@ -82,6 +82,9 @@ class CanBackend {
   // holds the fixed ones).
   virtual int channelCount() const { return 0; }
   virtual std::string channelName(int bus) const;
+  // Opens the driver's own hardware configuration tool without waiting for it; false when the
+  // driver has none or it could not be opened.
+  virtual bool popupHardwareConfig() { return false; }
 
   // The back-end's own time base for the UCAN clock's resynchronisation; false = use local time.
   // Called on whichever thread reads the clock.

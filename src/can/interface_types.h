@@ -28,7 +28,10 @@ struct CanInterfaceTypeRow {
   // Channels the type always has; 0 for none, or when the loaded driver says (CanBackend::channelCount).
   int channelCount = 0;
   // Null: the type answers every call as an interface without a back-end.
-  CanBackendFactory factory;
+  CanBackendFactory factory = nullptr;
+  // The driver library's file names, tried in order (vendor types only). Empty for a vendor that
+  // ships no Linux library: the type then fails to load with its "not loaded" line.
+  std::vector<std::string> libraryNames = {};
 };
 
 class CanInterfaceTable {

@@ -131,6 +131,8 @@ class Ucan final : public CanBackendHost {
   // The table's fixed count for the type in use, else what its driver reports.
   int channelCount() const;
   std::string channelName(int bus) const;
+  // The loaded driver's hardware configuration tool (see CanBackend::popupHardwareConfig).
+  bool popupHardwareConfig() { return backend_ && backend_->popupHardwareConfig(); }
 
   // --- the UCAN clock (ms, resynchronised with the back-end at most once per second)
   double clockMs();
