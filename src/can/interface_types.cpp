@@ -37,8 +37,9 @@ CanInterfaceTable::CanInterfaceTable() {
       {kIntfVector, "VECTOR XL Driver", "UCAN_Init: FAILED loading Vector's VXLAPI.DLL !", 0, Vendor},
       {kIntfSocketCan, "Linux SocketCAN", "", 2, socketCan},
       {kIntfVirtual, "Virtual bus (built-in)", "", 2, virtualBus},
-      // Its back-end lives beside the GUI (it needs Qt) and takes this row's place when registered.
-      {kIntfQtCanBus, "Qt CAN bus", "UCAN_Init: Qt CAN bus support is not part of this program !", 2, nullptr},
+      // Its back-end lives in a library of its own (it needs Qt) and takes this row's place when
+      // registered; until then the type answers as a driver that is not there.
+      {kIntfQtCanBus, "Qt CAN bus", "UCAN_Init: Qt CAN bus support is not part of this program !", 2, Vendor},
   };
 }
 

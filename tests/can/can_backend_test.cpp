@@ -105,7 +105,7 @@ TEST(CanInterfaceTable, EveryTypeHasOneRowInTheSelectionOrder) {
   const CanInterfaceTable table;
   std::vector<int> order;
   for (const CanInterfaceTypeRow& row : table.types()) order.push_back(row.type);
-  EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 5, 6, 4, 7, 8, 9, 10}));
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 5, 6, 4, 7, 8, 9, 10, 11}));
 
   const struct {
     int type;
@@ -123,6 +123,7 @@ TEST(CanInterfaceTable, EveryTypeHasOneRowInTheSelectionOrder) {
       {kIntfVector, "VECTOR XL Driver", 0, true},
       {kIntfSocketCan, "Linux SocketCAN", 2, false},
       {kIntfVirtual, "Virtual bus (built-in)", 2, false},
+      {kIntfQtCanBus, "Qt CAN bus", 2, true},
   };
   for (const auto& e : expected) {
     const CanInterfaceTypeRow* row = table.find(e.type);
@@ -135,7 +136,7 @@ TEST(CanInterfaceTable, EveryTypeHasOneRowInTheSelectionOrder) {
   }
 
   // Unknown types: no row, and a back-end that answers as an unknown interface.
-  for (int type : {3, 11, -1, 1000}) {
+  for (int type : {3, 12, -1, 1000}) {
     EXPECT_EQ(table.find(type), nullptr) << type;
     EXPECT_EQ(table.caption(type), "unknown");
     FakeHost host;
@@ -160,13 +161,13 @@ TEST(CanInterfaceTable, TypeRegisteredAtRunTimeIsSelectedListedAndReplaceable) {
   DeferredMessageQueue queue;
   Ucan ucan(clock, queue);
   CanInterfaceSettings p;
-  p.interfaceType = 11;
+  p.interfaceType = 12;
   EXPECT_EQ(ucan.UCAN_Init(p), 0);
   EXPECT_EQ(ucan.takeLastError(), "UCAN_Init failed, why ?");
 
   int made = 0;
   ucan.registerInterfaceType(
-      {11, "Late CAN bus", "", 1, [&made](CanBackendHost& host, const CanInterfaceTypeRow& row) {
+      {12, "Late CAN bus", "", 1, [&made](CanBackendHost& host, const CanInterfaceTypeRow& row) {
          ++made;
          return std::make_unique<LateBackend>(host, row.type);
        }});

@@ -208,7 +208,7 @@ TEST_F(UcanTest, InitFailuresNameTheirCause) {
   EXPECT_EQ(ucan.UCAN_Transmit(0, f), 0);
   EXPECT_EQ(ucan.takeLastError(), "UCAN_Transmit: NTCAN_INVALID_HANDLE(0x00000006)");
 
-  EXPECT_EQ(init(11), 0);
+  EXPECT_EQ(init(12), 0);
   EXPECT_EQ(ucan.takeLastError(), "UCAN_Init failed, why ?");
 }
 
