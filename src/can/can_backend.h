@@ -44,6 +44,9 @@ class CanBackendHost {
   virtual std::shared_ptr<VirtualBus> virtualBus() = 0;
   // The CAN-via-UDP endpoint UCAN_Init opened, or null.
   virtual CvUdpEndpoint* cvudpEndpoint() = 0;
+  // Waits on the UCAN clock, for drivers that must be given time before a call is repeated. A host
+  // without a clock of its own does not wait.
+  virtual void sleepMs(double /*ms*/) {}
 
  protected:
   ~CanBackendHost() = default;

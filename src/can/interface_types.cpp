@@ -1,5 +1,7 @@
 #include "can/interface_types.h"
 
+#include "can/backend_ntcan.h"
+
 namespace busprobe {
 
 namespace {
@@ -25,14 +27,22 @@ CanInterfaceTable::CanInterfaceTable() {
   rows_ = {
       {kIntfNone, "none", "", 0, nullptr},
       {kIntfCvUdp, "NVK CAN-via-UDP", "", 2, cvudp},
-      {kIntfNtcan, "ESD NTCAN-driver", "UCAN_Init: NTCAN driver (NTCAN.DLL) not loaded !", 1, Vendor,
+      {kIntfNtcan,
+       "ESD NTCAN-driver",
+       "UCAN_Init: NTCAN driver (NTCAN.DLL) not loaded !",
+       1,
+       MakeNtcanFactory(),
        {"libntcan.so", "libntcan.so.4"}},
       {kIntfPcanDongle, "PCAN-Dongle LIGHT",
        "UCAN_Init: PCAN-DONGLE-LIGHT driver (PCAN_DNG.DLL) not loaded !", 1, Vendor},
       {kIntfPcanUsb, "PCAN-USB LIGHT", "UCAN_Init: PCAN-USB-LIGHT driver (PCAN_USB.DLL) not loaded !", 1,
        Vendor},
       {kIntfCanApi2, "PEAK CanApi2 driver", "UCAN_Init: Peak's CANAPI2 driver not loaded !", 1, Vendor},
-      {kIntfKvaser, "KVASER CANLIB", "UCAN_Init: FAILED loading Kvaser's CANLIB32 !", 0, Vendor,
+      {kIntfKvaser,
+       "KVASER CANLIB",
+       "UCAN_Init: FAILED loading Kvaser's CANLIB32 !",
+       0,
+       Vendor,
        {"libcanlib.so", "libcanlib.so.1"}},
       {kIntfVector, "VECTOR XL Driver", "UCAN_Init: FAILED loading Vector's VXLAPI.DLL !", 0, Vendor},
       {kIntfSocketCan, "Linux SocketCAN", "", 2, socketCan},

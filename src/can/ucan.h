@@ -166,6 +166,7 @@ class Ucan final : public CanBackendHost {
   bool slowDriver() const { return slowDriver_; }
   CvUdpHub& cvudp() { return *cvudp_; }
   CvUdpEndpoint* cvudpEndpoint() override { return endpoint_; }
+  void sleepMs(double ms) override { clock_.sleepMs(ms); }
 
   // --- CAN error history (ring of 10); the main loop prints and removes entries
   void addErrorHistory(uint8_t status, uint8_t reg, uint8_t ext, int line, const char* tag);
