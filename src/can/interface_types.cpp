@@ -20,6 +20,7 @@ CanInterfaceTable::CanInterfaceTable() {
   const auto virtualBus = [](CanBackendHost& host, const CanInterfaceTypeRow&) {
     return MakeVirtualBackend(host);
   };
+  const CanBackendFactory ntcan = MakeNtcanFactory();
   // The selection list's order: its positions 0..7 are types 0, 1, 2, 5, 6, 4, 7, 8; the two
   // interfaces of this platform follow. Kvaser and Vector report their channels once loaded.
   // NTCAN and CANLIB ship Linux libraries with the same entry points; the PEAK light and CAN-API 2
@@ -27,22 +28,14 @@ CanInterfaceTable::CanInterfaceTable() {
   rows_ = {
       {kIntfNone, "none", "", 0, nullptr},
       {kIntfCvUdp, "NVK CAN-via-UDP", "", 2, cvudp},
-      {kIntfNtcan,
-       "ESD NTCAN-driver",
-       "UCAN_Init: NTCAN driver (NTCAN.DLL) not loaded !",
-       1,
-       MakeNtcanFactory(),
+      {kIntfNtcan, "ESD NTCAN-driver", "UCAN_Init: NTCAN driver (NTCAN.DLL) not loaded !", 1, ntcan,
        {"libntcan.so", "libntcan.so.4"}},
       {kIntfPcanDongle, "PCAN-Dongle LIGHT",
        "UCAN_Init: PCAN-DONGLE-LIGHT driver (PCAN_DNG.DLL) not loaded !", 1, Vendor},
       {kIntfPcanUsb, "PCAN-USB LIGHT", "UCAN_Init: PCAN-USB-LIGHT driver (PCAN_USB.DLL) not loaded !", 1,
        Vendor},
       {kIntfCanApi2, "PEAK CanApi2 driver", "UCAN_Init: Peak's CANAPI2 driver not loaded !", 1, Vendor},
-      {kIntfKvaser,
-       "KVASER CANLIB",
-       "UCAN_Init: FAILED loading Kvaser's CANLIB32 !",
-       0,
-       Vendor,
+      {kIntfKvaser, "KVASER CANLIB", "UCAN_Init: FAILED loading Kvaser's CANLIB32 !", 0, Vendor,
        {"libcanlib.so", "libcanlib.so.1"}},
       {kIntfVector, "VECTOR XL Driver", "UCAN_Init: FAILED loading Vector's VXLAPI.DLL !", 0, Vendor},
       {kIntfSocketCan, "Linux SocketCAN", "", 2, socketCan},
