@@ -1,6 +1,7 @@
 #include "can/interface_types.h"
 
 #include "can/backend_ntcan.h"
+#include "can/backend_pcan_light.h"
 
 namespace busprobe {
 
@@ -21,6 +22,9 @@ CanInterfaceTable::CanInterfaceTable() {
     return MakeVirtualBackend(host);
   };
   const CanBackendFactory ntcan = MakeNtcanFactory();
+  const auto pcanLight = [](CanBackendHost& host, const CanInterfaceTypeRow& row) {
+    return MakePcanLightBackend(host, row);
+  };
   // The selection list's order: its positions 0..7 are types 0, 1, 2, 5, 6, 4, 7, 8; the two
   // interfaces of this platform follow. Kvaser and Vector report their channels once loaded.
   // NTCAN and CANLIB ship Linux libraries with the same entry points; the PEAK light and CAN-API 2
@@ -31,9 +35,9 @@ CanInterfaceTable::CanInterfaceTable() {
       {kIntfNtcan, "ESD NTCAN-driver", "UCAN_Init: NTCAN driver (NTCAN.DLL) not loaded !", 1, ntcan,
        {"libntcan.so", "libntcan.so.4"}},
       {kIntfPcanDongle, "PCAN-Dongle LIGHT",
-       "UCAN_Init: PCAN-DONGLE-LIGHT driver (PCAN_DNG.DLL) not loaded !", 1, Vendor},
+       "UCAN_Init: PCAN-DONGLE-LIGHT driver (PCAN_DNG.DLL) not loaded !", 1, pcanLight},
       {kIntfPcanUsb, "PCAN-USB LIGHT", "UCAN_Init: PCAN-USB-LIGHT driver (PCAN_USB.DLL) not loaded !", 1,
-       Vendor},
+       pcanLight},
       {kIntfCanApi2, "PEAK CanApi2 driver", "UCAN_Init: Peak's CANAPI2 driver not loaded !", 1, Vendor},
       {kIntfKvaser, "KVASER CANLIB", "UCAN_Init: FAILED loading Kvaser's CANLIB32 !", 0, Vendor,
        {"libcanlib.so", "libcanlib.so.1"}},

@@ -6,7 +6,8 @@
 //
 // Back-ends come from the interface-type table (interface_types.h): none (0), CAN-via-UDP (1),
 // SocketCAN (9), the virtual bus (10), and types the owner registers. The vendor library types
-// (2, 4..8) are not available yet: UCAN_Init fails for them with their "not loaded" texts.
+// (2, 4..8) load their drivers' libraries at run time; without one, UCAN_Init fails with the type's
+// "not loaded" text.
 #pragma once
 
 #include <atomic>
