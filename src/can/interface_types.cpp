@@ -1,5 +1,6 @@
 #include "can/interface_types.h"
 
+#include "can/backend_canapi2.h"
 #include "can/backend_ntcan.h"
 #include "can/backend_pcan_light.h"
 
@@ -22,6 +23,7 @@ CanInterfaceTable::CanInterfaceTable() {
     return MakeVirtualBackend(host);
   };
   const CanBackendFactory ntcan = MakeNtcanFactory();
+  const CanBackendFactory canApi2 = MakeCanApi2Factory();
   const auto pcanLight = [](CanBackendHost& host, const CanInterfaceTypeRow& row) {
     return MakePcanLightBackend(host, row);
   };
@@ -38,7 +40,7 @@ CanInterfaceTable::CanInterfaceTable() {
        "UCAN_Init: PCAN-DONGLE-LIGHT driver (PCAN_DNG.DLL) not loaded !", 1, pcanLight},
       {kIntfPcanUsb, "PCAN-USB LIGHT", "UCAN_Init: PCAN-USB-LIGHT driver (PCAN_USB.DLL) not loaded !", 1,
        pcanLight},
-      {kIntfCanApi2, "PEAK CanApi2 driver", "UCAN_Init: Peak's CANAPI2 driver not loaded !", 1, Vendor},
+      {kIntfCanApi2, "PEAK CanApi2 driver", "UCAN_Init: Peak's CANAPI2 driver not loaded !", 1, canApi2},
       {kIntfKvaser, "KVASER CANLIB", "UCAN_Init: FAILED loading Kvaser's CANLIB32 !", 0, Vendor,
        {"libcanlib.so", "libcanlib.so.1"}},
       {kIntfVector, "VECTOR XL Driver", "UCAN_Init: FAILED loading Vector's VXLAPI.DLL !", 0, Vendor},
