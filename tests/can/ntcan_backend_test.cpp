@@ -386,7 +386,7 @@ TEST_F(NtcanTest, StartsAndStopsTheHelperOncePerStart) {
   EXPECT_TRUE(ucan_.ready());
 }
 
-TEST(NtcanCommand, RunsTheProgramAndTellsWhetherItStartedAndSucceeded) {
+TEST(NtcanCommandThreaded, RunsTheProgramAndTellsWhetherItStartedAndSucceeded) {
   EXPECT_TRUE(RunCommandLine("true start"));
   EXPECT_FALSE(RunCommandLine("false stop"));
   EXPECT_FALSE(RunCommandLine("busprobe-no-such-cpcc start"));
