@@ -492,6 +492,7 @@ void DictionaryBrowser::scanStep(std::vector<int>* changedRows) {
     phase_ = BrowserPassPhase::kFinish;
     return;
   }
+  if (onScanProgress) onScanProgress();
   const int before = od_.count();
   uint32_t abortCode = 0;
   scanRead_ = true;
@@ -502,6 +503,7 @@ void DictionaryBrowser::scanStep(std::vector<int>* changedRows) {
     phase_ = BrowserPassPhase::kFinish;
   passAccessed_ = scanner_->objectsRead();
   passErrors_ = scanner_->accessErrors();
+  if (onScanProgress) onScanProgress();
   if (!ok) return;
   if (od_.count() != before) {
     // A new entry moves every row behind it.

@@ -119,6 +119,9 @@ class DictionaryBrowser {
   // A dictionary scan: each run step reads the object `scanner` names next, adding what answers
   // to the dictionary. The scanner must outlive the pass.
   void startScan(DictionaryScanner& scanner);
+  // Told when a scan step names the object it reads next (before the read waits) and when it has
+  // its result, so the scanner window can show both.
+  std::function<void()> onScanProgress;
   // "Stop": a running scan goes on to its finish.
   void stopScan();
   bool scanning() const {
