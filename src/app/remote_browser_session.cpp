@@ -35,6 +35,7 @@ void RemoteBrowserSession::setPeriodic(bool on) {
 
 void RemoteBrowserSession::OpenDictionaryScan(int first, int last) {
   app_.canopen().sdo().client().enabled = 1;
+  if (browser_.scanning()) return;
   openScanOfBrowserNode();
   if (first < last) {
     form_.scanFrom = first;
@@ -43,6 +44,8 @@ void RemoteBrowserSession::OpenDictionaryScan(int first, int last) {
 }
 
 void RemoteBrowserSession::openScanOfBrowserNode() {
+  // A running scan keeps its node and its form.
+  if (browser_.scanning()) return;
   SdoSettings corrected = app_.settings().sdo;
   SdoCorrectNodeIds(corrected);
   browser_.setNodeId(corrected.clientNodeId);

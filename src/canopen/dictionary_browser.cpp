@@ -460,7 +460,8 @@ int DictionaryBrowser::writeBackRow(int row) {
 }
 
 void DictionaryBrowser::startRead() {
-  if (!remote()) return;
+  // A running scan is ended by "Stop" only: another pass would leave it unfinished.
+  if (!remote() || scanning()) return;
   mode_ = markedOnly ? BrowserPassMode::kReadMarked : BrowserPassMode::kReadAll;
   // The values about to be read are not shown meanwhile.
   for (BrowserRow& r : rows_) r[kColValue].clear();
@@ -468,14 +469,14 @@ void DictionaryBrowser::startRead() {
 }
 
 void DictionaryBrowser::startWrite() {
-  if (!remote()) return;
+  if (!remote() || scanning()) return;
   mode_ = BrowserPassMode::kWriteAll;
   status_ = "SENDING OD VIA CANOPEN-SDO, PLEASE WAIT !";
   phase_ = BrowserPassPhase::kStart;
 }
 
 void DictionaryBrowser::startScan(DictionaryScanner& scanner) {
-  if (!remote()) return;
+  if (!remote() || phase_ != BrowserPassPhase::kIdle) return;
   scanner_ = &scanner;
   mode_ = BrowserPassMode::kDictionaryScan;
   phase_ = BrowserPassPhase::kStart;

@@ -115,6 +115,11 @@ TEST_F(RemoteBrowserScan, StartStoresTheSettingsForTheNextRunAndStopEndsTheScan)
   form.options = DictionaryScanSettings::kStopOnError;
   session.startScan(form);
   ticks(3);
+  // A menu entry chosen while it runs leaves the node and the form of the running scan alone.
+  client.app->settings().sdo.clientNodeId = 7;
+  session.OpenDictionaryScan(0x1000, 0x1FFF);
+  EXPECT_EQ(session.browser().nodeId(), 2);
+  EXPECT_EQ(session.form().scanFrom, 0x6000);
   session.stopScan();
   ticks(2);
   EXPECT_FALSE(session.browser().scanning());

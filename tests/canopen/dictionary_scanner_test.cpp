@@ -232,9 +232,16 @@ TEST_F(DictionaryScan, ProgressShowsTheObjectBeingReadAndStopEndsTheScan) {
   // The start step, then 0x1000.00, 0x1000.01 (absent), 0x1001.00.
   EXPECT_EQ(scanner.progressText(), "Reading  0x1001.00");
   EXPECT_EQ(browser->statusText(), "READING OD VIA CANOPEN-SDO, PLEASE WAIT !");
+  // Neither a read nor a write pass takes over a running scan.
+  browser->startRead();
+  browser->startWrite();
+  EXPECT_EQ(browser->mode(), BrowserPassMode::kDictionaryScan);
+  browser->passTick();
+  EXPECT_EQ(scanner.progressText(), "Reading  0x1001.01");
   browser->stopScan();
   browser->passTick();
   EXPECT_EQ(browser->phase(), BrowserPassPhase::kIdle);
+  EXPECT_EQ(browser->scansFinished(), 1);
   EXPECT_FALSE(browser->scanning());
   EXPECT_EQ(browser->statusText(), "Finished reading OD,  2 objects accessed,  0 access error(s) .");
   EXPECT_EQ(od.count(), 2);
