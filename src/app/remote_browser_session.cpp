@@ -17,7 +17,13 @@ void RemoteBrowserSession::notifyScan() {
   app_.ui().changed(UiTopic::kDictionaryScan);
 }
 
+void RemoteBrowserSession::followOptions() {
+  // The configuration is read after the session is made, and the browser's menu changes it.
+  browser_.limitLargeUploads = app_.browserSettings().dontReadLargeObjects != 0;
+}
+
 void RemoteBrowserSession::startRead(bool markedOnly) {
+  followOptions();
   browser_.markedOnly = markedOnly;
   browser_.startRead();
   dueMs_ = 0;
@@ -59,6 +65,7 @@ void RemoteBrowserSession::startScan(const DictionaryScanSettings& settings) {
   app_.settings().odScanner = settings;
   form_ = settings;
   if (settings.nodeId >= 1 && settings.nodeId <= 127) browser_.setNodeId(settings.nodeId);
+  followOptions();
   DictionaryScanSettings run = settings;
   run.nodeId = browser_.nodeId();
   scanner_.start(run);

@@ -50,6 +50,7 @@ class RemoteBrowserSession {
 
  private:
   void notifyScan();
+  void followOptions();
 
   Application& app_;
   DictionaryBrowser browser_;
