@@ -130,6 +130,7 @@ Application::Application(UserInterface& ui, Clock& clock, AppOptions options)
   wireFrameConsumers();
   wireTickSteps();
   lss_ = std::make_unique<LssSession>(*this);
+  remoteBrowser_ = std::make_unique<RemoteBrowserSession>(*this);
   wireRunLoop();
   ui_.attachCore(*this);
 }

@@ -15,6 +15,7 @@
 #include "app/bus_controllers.h"
 #include "app/canopen_session.h"
 #include "app/lss_session.h"
+#include "app/remote_browser_session.h"
 #include "app/command_file.h"
 #include "app/frame_consumers.h"
 #include "app/instance_lock.h"
@@ -167,6 +168,8 @@ class Application {
   // blocking client transfer of browsers, scanners and the firmware updater
   CanopenSession& canopen() { return *canopen_; }
   LssSession& lss() { return *lss_; }
+  // The remote browser's dictionary, passes and dictionary scan.
+  RemoteBrowserSession& remoteBrowser() { return *remoteBrowser_; }
   const CanopenSession& canopen() const { return *canopen_; }
   SdoClientPort& sdoPort();
   // A blocking SDO wait is running: it pumps the frames and the tick leaves the script alone.
@@ -247,6 +250,7 @@ class Application {
   std::unique_ptr<LoggerSink> loggerSink_;
   std::unique_ptr<CanopenSession> canopen_;
   std::unique_ptr<LssSession> lss_;
+  std::unique_ptr<RemoteBrowserSession> remoteBrowser_;
   class SdoWaitPort;
   std::unique_ptr<SdoWaitPort> sdoPort_;
   std::unique_ptr<InterpState> interpState_;

@@ -115,6 +115,7 @@ void ReadMainSettings(const IniFile& ini, MainSettings& s) {
   ReadPlayerSettings(ini, s.player);
   ReadSdoSettings(ini, s.sdo);
   ReadLssSettings(ini, s.lss);
+  ReadDictionaryScanSettings(ini, s.odScanner);
   SettingsReader r(ini);
   VisitLastSession(s, r);
 }
@@ -130,6 +131,7 @@ void WriteMainSettings(IniFile& ini, const MainSettings& s) {
   WritePlayerSettings(ini, s.player);
   WriteSdoSettings(ini, s.sdo);
   WriteLssSettings(ini, s.lss);
+  WriteDictionaryScanSettings(ini, s.odScanner);
   SettingsWriter w(ini);
   VisitLastSession(s, w);
 }

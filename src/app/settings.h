@@ -13,6 +13,7 @@
 #include "canopen/sdo_settings.h"
 #include "interp/interp_settings.h"
 #include "traffic/traffic_settings.h"
+#include "canopen/dictionary_scanner.h"
 #include "canopen/lss_settings.h"
 
 namespace busprobe {
@@ -28,6 +29,7 @@ struct MainSettings {
   LogfilePlayerSettings player;
   SdoSettings sdo;
   LssSettings lss;
+  DictionaryScanSettings odScanner;  // CANopenODScanner
   std::string currFile;  // LastSession/CurrFile; default: Programs folder + "/default.cmd"
   int audioOutputDevice = kDefaultAudioOutputDevice;  // SoundInterface: 0 none, 1 PC speaker, 2 sound card
 };

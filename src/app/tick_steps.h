@@ -16,6 +16,7 @@ enum class TickSlot : int {
   kSound,          // the sound command's tone sweep
   kSdoTimeouts,    // odd phases: the SDO engine's timeout step
   kLss,            // the LSS master's step, the built-in LSS slave's switch delay
+  kRemoteBrowser,  // the remote browser's pass: reads, writes, the dictionary scan
   kLocaleCheck,    // odd phases: the decimal separator
   kReceiveAgain,   // the receive pump once more, unless a blocking wait pumps by itself
   kWatches,        // the watch window's sample time

@@ -74,6 +74,7 @@ enum class UiTopic : int {
   kScriptLine,      // the editor should scroll to ScriptSession::lineToShow()
   kScriptEnded,     // a run ended: the program's final line, markers and error text
   kPlayer,          // the log player's labels are due for a refresh
+  kDictionaryScan,  // the dictionary scan's progress, last error or end (RemoteBrowserSession)
 };
 
 class ChangeNotifications {

@@ -8,6 +8,7 @@
 #include "canopen/od_files.h"
 #include "canopen/od_tables.h"
 #include "canopen/od_value_text.h"
+#include "canopen/sdo_abort_text.h"
 #include "canopen/standard_objects.h"
 
 namespace busprobe {
@@ -309,6 +310,9 @@ bool DictionaryBrowser::ReadRemoteObject(uint16_t index, uint8_t subIndex, uint8
   const bool ok = outcome == SdoBlockingOutcome::kDone;
   if (abortCode) *abortCode = ok ? 0 : ch.abortCode;
   OdEntry* e = od_.find(index, subIndex);
+  if (!e && ok && scanRead_) {
+    if (od_.insert(scannedEntry(index, subIndex, type, ch)) >= 0) e = od_.find(index, subIndex);
+  }
   if (!e) return ok;
   if (!ok) {
     if (outcome == SdoBlockingOutcome::kAborted || ch.abortCode != 0) e->lastAbortCode = ch.abortCode;
@@ -388,7 +392,51 @@ bool DictionaryBrowser::WriteRemoteObject(int position) {
   after.highlight |= kOdHighlightRedraw;
   if (outcome == SdoBlockingOutcome::kDone) return true;
   after.lastAbortCode = port_->client().abortCode;
+  if (after.lastAbortCode == kSdoAbortReadOnly && scanFinished_) after.access &= static_cast<uint8_t>(~0x02);
   return false;
+}
+
+OdEntry DictionaryBrowser::scannedEntry(uint16_t index, uint8_t subIndex, uint8_t type,
+                                        const SdoChannel& ch) const {
+  OdEntry e = NewOdEntry(index, subIndex);
+  e.setName(StandardObjectName(index, subIndex == 0 ? kWholeObject : subIndex, true));
+  e.objectType = 7;
+  e.access = 0x03;
+  if (type == kCoTypeUnknown) {
+    const bool expedited = ch.blockLength == 0;
+    const int size = expedited ? (ch.valueSize == 0 ? 4 : ch.valueSize) : ch.position;
+    if (size == 1)
+      type = kCoTypeUnsigned8;
+    else if (size == 2)
+      type = kCoTypeUnsigned16;
+    else if (size == 4)
+      type = kCoTypeUnsigned32;
+    // Without a type the entry could be neither shown nor saved in a form that loads again.
+    else if (expedited)
+      type = kCoTypeUnsigned24;
+    else
+      type = kCoTypeOctetString;
+  }
+  e.defaultValue.dataType = type;
+  e.currentValue.dataType = type;
+  switch (type) {
+    case kCoTypeInteger8:
+    case kCoTypeInteger16:
+    case kCoTypeInteger32:
+    case kCoTypeReal32:
+      e.display = 'd';
+      break;
+    case kCoTypeUnsigned8:
+      e.display = 'D';
+      break;
+    case kCoTypeVisibleString:
+      e.display = 'M';
+      break;
+    default:
+      e.display = 'H';
+      break;
+  }
+  return e;
 }
 
 int DictionaryBrowser::writeBackRow(int row) {
@@ -412,7 +460,8 @@ int DictionaryBrowser::writeBackRow(int row) {
 }
 
 void DictionaryBrowser::startRead() {
-  if (!remote()) return;
+  // A running scan is ended by "Stop" only: another pass would leave it unfinished.
+  if (!remote() || scanning()) return;
   mode_ = markedOnly ? BrowserPassMode::kReadMarked : BrowserPassMode::kReadAll;
   // The values about to be read are not shown meanwhile.
   for (BrowserRow& r : rows_) r[kColValue].clear();
@@ -420,10 +469,54 @@ void DictionaryBrowser::startRead() {
 }
 
 void DictionaryBrowser::startWrite() {
-  if (!remote()) return;
+  if (!remote() || scanning()) return;
   mode_ = BrowserPassMode::kWriteAll;
   status_ = "SENDING OD VIA CANOPEN-SDO, PLEASE WAIT !";
   phase_ = BrowserPassPhase::kStart;
+}
+
+void DictionaryBrowser::startScan(DictionaryScanner& scanner) {
+  if (!remote() || phase_ != BrowserPassPhase::kIdle) return;
+  scanner_ = &scanner;
+  mode_ = BrowserPassMode::kDictionaryScan;
+  phase_ = BrowserPassPhase::kStart;
+}
+
+void DictionaryBrowser::stopScan() {
+  if (scanning()) phase_ = BrowserPassPhase::kFinish;
+}
+
+void DictionaryBrowser::scanStep(std::vector<int>* changedRows) {
+  uint16_t index = 0;
+  uint8_t subIndex = 0;
+  if (!scanner_ || !scanner_->nextObject(index, subIndex)) {
+    phase_ = BrowserPassPhase::kFinish;
+    return;
+  }
+  if (onScanProgress) onScanProgress();
+  const int before = od_.count();
+  uint32_t abortCode = 0;
+  scanRead_ = true;
+  const bool ok = ReadRemoteObject(index, subIndex, 0, &abortCode);
+  scanRead_ = false;
+  // "Stop" may have come while the read waited: it stands.
+  if (!scanner_->recordResult(ok, abortCode) && phase_ == BrowserPassPhase::kRun)
+    phase_ = BrowserPassPhase::kFinish;
+  passAccessed_ = scanner_->objectsRead();
+  passErrors_ = scanner_->accessErrors();
+  if (onScanProgress) onScanProgress();
+  if (!ok) return;
+  if (od_.count() != before) {
+    // A new entry moves every row behind it.
+    rebuild();
+    if (changedRows)
+      for (int i = 0; i < rowCount(); ++i) changedRows->push_back(i);
+  } else if (const int now = od_.findPosition(index, subIndex); now >= 0 && now < rowCount() - 1) {
+    od_.slot(now).highlight &= ~kOdHighlightRedraw;
+    rows_[static_cast<size_t>(now)] = rendered_[static_cast<size_t>(now)] = renderRow(od_.slot(now));
+    if (changedRows) changedRows->push_back(now);
+  }
+  gridPos_ = std::to_string(od_.count()) + " entries in OD";
 }
 
 void DictionaryBrowser::setPeriodic(bool on) {
@@ -459,6 +552,10 @@ int DictionaryBrowser::passTick(std::vector<int>* changedRows) {
       phase_ = BrowserPassPhase::kRun;
       return kRunIntervalMs;
     case BrowserPassPhase::kRun: {
+      if (mode_ == BrowserPassMode::kDictionaryScan) {
+        scanStep(changedRows);
+        return kRunIntervalMs;
+      }
       const int position = nextPassPosition(passPosition_);
       if (position < 0) {
         phase_ = BrowserPassPhase::kFinish;
@@ -493,9 +590,16 @@ int DictionaryBrowser::passTick(std::vector<int>* changedRows) {
     }
     case BrowserPassPhase::kFinish:
       rebuild();
-      status_ = std::string("Finished ") + (mode_ == BrowserPassMode::kWriteAll ? "writing" : "reading") +
-                " OD,  " + std::to_string(passAccessed_) + " objects accessed,  " +
-                std::to_string(passErrors_) + " access error(s) .";
+      if (mode_ == BrowserPassMode::kDictionaryScan && scanner_) {
+        status_ = scanner_->finalStatusText();
+        gridPos_ = std::to_string(od_.count()) + " entries in OD";
+        scanFinished_ = true;
+        ++scansFinished_;
+      } else {
+        status_ = std::string("Finished ") + (mode_ == BrowserPassMode::kWriteAll ? "writing" : "reading") +
+                  " OD,  " + std::to_string(passAccessed_) + " objects accessed,  " +
+                  std::to_string(passErrors_) + " access error(s) .";
+      }
       phase_ = BrowserPassPhase::kIdle;
       if (changedRows)
         for (int i = 0; i < rowCount(); ++i) changedRows->push_back(i);

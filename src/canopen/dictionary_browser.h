@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "canopen/dictionary_scanner.h"
 #include "canopen/eds_file.h"
 #include "canopen/object_dictionary.h"
 #include "canopen/sdo_blocking_transfer.h"
@@ -35,7 +36,7 @@ enum class BrowserRowColour { kNormal, kError, kMarked };
 
 // The phases and modes of the remote browser's pass over the dictionary.
 enum class BrowserPassPhase { kIdle, kStart, kRun, kFinish };
-enum class BrowserPassMode { kReadAll, kReadMarked, kWriteAll };
+enum class BrowserPassMode { kReadAll, kReadMarked, kWriteAll, kDictionaryScan };
 
 inline constexpr char kBrowserLoadTitle[] = "Load CANopen dictionary file";
 inline constexpr char kBrowserLoadFilter[] =
@@ -115,7 +116,25 @@ class DictionaryBrowser {
   void startWrite();
   void setPeriodic(bool on);
   bool periodic() const { return periodic_; }
+  // A dictionary scan: each run step reads the object `scanner` names next, adding what answers
+  // to the dictionary. The scanner must outlive the pass.
+  void startScan(DictionaryScanner& scanner);
+  // Told when a scan step names the object it reads next (before the read waits) and when it has
+  // its result, so the scanner window can show both.
+  std::function<void()> onScanProgress;
+  // "Stop": a running scan goes on to its finish.
+  void stopScan();
+  bool scanning() const {
+    return mode_ == BrowserPassMode::kDictionaryScan && phase_ != BrowserPassPhase::kIdle;
+  }
+  // Set when a scan has finished; a write refused as read-only afterwards takes the entry's write
+  // access away, so later "Send !" passes skip it. Showing the browser clears it.
+  bool scanFinished() const { return scanFinished_; }
+  void browserShown() { scanFinished_ = false; }
+  // Scans finished so far: the scanner window closes when this moves.
+  int scansFinished() const { return scansFinished_; }
   BrowserPassPhase phase() const { return phase_; }
+  BrowserPassMode mode() const { return mode_; }
   // One step of the pass; returns the timer interval the pass wants next. `changedRows` gets the
   // rows that need repainting.
   int passTick(std::vector<int>* changedRows = nullptr);
@@ -134,6 +153,10 @@ class DictionaryBrowser {
   bool applyRow(int row, const BrowserRow& cells);
   // The next entry the running pass handles after `position`, -1 at the end.
   int nextPassPosition(int position) const;
+  // One run step of a dictionary scan.
+  void scanStep(std::vector<int>* changedRows);
+  // The entry a scan read creates for an object the dictionary does not hold yet.
+  OdEntry scannedEntry(uint16_t index, uint8_t subIndex, uint8_t type, const SdoChannel& ch) const;
 
   ObjectDictionary& od_;
   EdsFileInfo& fileInfo_;
@@ -158,6 +181,10 @@ class DictionaryBrowser {
   int passPosition_ = -1;
   int passAccessed_ = 0;
   int passErrors_ = 0;
+  DictionaryScanner* scanner_ = nullptr;
+  bool scanRead_ = false;  // entries missing from the dictionary are created only by a scan read
+  bool scanFinished_ = false;
+  int scansFinished_ = 0;
 };
 
 }  // namespace busprobe

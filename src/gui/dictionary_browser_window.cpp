@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMetaMethod>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <ctime>
@@ -61,9 +62,13 @@ DictionaryBrowserWindow::DictionaryBrowserWindow(Application& app, Kind kind, QW
   const bool remote = kind == Kind::kRemote;
   CanopenSession& co = app.canopen();
   LoadedDictionary& dict = remote ? co.remote() : co.local();
-  model_ = std::make_unique<DictionaryBrowser>(
-      dict.entries, dict.fileInfo, dict.deviceInfo, app.settings().sdo, remote ? &app.sdoPort() : nullptr,
-      [&app](const std::string& line) { app.messages().PrintMessage("%s", line.c_str()); });
+  if (remote) {
+    model_ = &app.remoteBrowser().browser();
+  } else {
+    localModel_ = std::make_unique<DictionaryBrowser>(dict.entries, dict.fileInfo, dict.deviceInfo,
+                                                      app.settings().sdo, nullptr);
+    model_ = localModel_.get();
+  }
   model_->limitLargeUploads = app.browserSettings().dontReadLargeObjects != 0;
   setObjectName(remote ? QStringLiteral("RemoteDictViewWindow") : QStringLiteral("DictViewWindow"));
   setWindowTitle(QString::fromLatin1(remote ? kRemoteTitle : kLocalTitle));
@@ -91,19 +96,18 @@ DictionaryBrowserWindow::DictionaryBrowserWindow(Application& app, Kind kind, QW
     top->addWidget(new QLabel(QStringLiteral("Node-ID :"), this));
     top->addWidget(nodeId_);
     connect(read_, &QPushButton::clicked, this, [this] {
-      model_->markedOnly = markedOnly_->isChecked();
-      model_->startRead();
+      app_.remoteBrowser().startRead(markedOnly_->isChecked());
       showTable();
       timer_.start(DictionaryBrowser::kRunIntervalMs);
     });
     connect(send_, &QPushButton::clicked, this, [this] {
-      model_->startWrite();
+      app_.remoteBrowser().startWrite();
       refreshLabels();
       timer_.start(DictionaryBrowser::kRunIntervalMs);
     });
     connect(periodic_, &QCheckBox::toggled, this, [this](bool on) {
       model_->markedOnly = markedOnly_->isChecked();
-      model_->setPeriodic(on);
+      app_.remoteBrowser().setPeriodic(on);
       if (on) timer_.start(DictionaryBrowser::kRunIntervalMs);
     });
     connect(nodeId_, &QSpinBox::valueChanged, this, [this](int node) { model_->setNodeId(node); });
@@ -144,12 +148,13 @@ DictionaryBrowserWindow::DictionaryBrowserWindow(Application& app, Kind kind, QW
   const struct {
     int column;
     const char* widest;
-  } narrow[] = {{kColObject, "0000.00 "}, {kColMark, "Mark"},     {kColType, "UNSIGNED32"},
-                {kColAccess, "RONLY,PDO"}, {kColDisplay, "Display"}, {kColSize, "Size"},
+  } narrow[] = {{kColObject, "0000.00 "},   {kColMark, "Mark"},       {kColType, "UNSIGNED32"},
+                {kColAccess, "RONLY,PDO"},  {kColDisplay, "Display"}, {kColSize, "Size"},
                 {kColCounters, "0000 0000"}};
   for (const auto& n : narrow) {
-    const int width = std::max(metrics.horizontalAdvance(QString::fromLatin1(n.widest)),
-                               metrics.horizontalAdvance(QString::fromStdString(model_->headerText(n.column))));
+    const int width =
+        std::max(metrics.horizontalAdvance(QString::fromLatin1(n.widest)),
+                 metrics.horizontalAdvance(QString::fromStdString(model_->headerText(n.column))));
     header->resizeSection(n.column, width + pad);
   }
   header->setMinimumSectionSize(metrics.horizontalAdvance(QStringLiteral("Mark")) + pad);
@@ -225,6 +230,23 @@ void DictionaryBrowserWindow::buildMenus(QMenuBar* bar) {
                                                 : QStringLiteral("Show &DEFAULT value only"));
     showTable();
   });
+  if (remote) {
+    QMenu* scan = bar->addMenu(QStringLiteral("S&can"));
+    QAction* nodes = scan->addAction(QStringLiteral("Scan network for CANopen nodes"));
+    nodes->setObjectName(QStringLiteral("MI_ScanNodes"));
+    connect(nodes, &QAction::triggered, this, &DictionaryBrowserWindow::nodeScanRequested);
+    QAction* entries = scan->addAction(QStringLiteral("Scan remote node for OD Entries"));
+    entries->setObjectName(QStringLiteral("MI_ScanOdEntries"));
+    connect(entries, &QAction::triggered, this, [this] {
+      // The scan reads the node this browser shows.
+      app_.settings().sdo.clientNodeId = model_->nodeId();
+      emit dictionaryScanRequested();
+    });
+    connect(scan, &QMenu::aboutToShow, this, [this, nodes] {
+      nodes->setVisible(
+          isSignalConnected(QMetaMethod::fromSignal(&DictionaryBrowserWindow::nodeScanRequested)));
+    });
+  }
   QMenu* options = bar->addMenu(QStringLiteral("&Options"));
   QAction* configure = options->addAction(remote ? QStringLiteral("Configure &SDO Client ...")
                                                  : QStringLiteral("Configure &SDO Server ..."));
@@ -238,7 +260,8 @@ void DictionaryBrowserWindow::buildMenus(QMenuBar* bar) {
       app_.browserSettings().dontReadLargeObjects = on ? 1 : 0;
     });
   }
-  connect(bar->addAction(QStringLiteral("&Help")), &QAction::triggered, this, &DictionaryBrowserWindow::showHelp);
+  connect(bar->addAction(QStringLiteral("&Help")), &QAction::triggered, this,
+          &DictionaryBrowserWindow::showHelp);
 }
 
 void DictionaryBrowserWindow::showHelp() {
@@ -257,7 +280,8 @@ void DictionaryBrowserWindow::showHelp() {
       "Remote CANopen Object Dictionary",
       "The objects of another node, read and written with the tool's SDO client.\n\n"
       "\"Read !\" reads every object (or, with \"marked only\", the marked rows) from the node given "
-      "as Node-ID; \"Send !\" writes them. Click the Mark column to mark a row (shown in blue). \"periodically update\" "
+      "as Node-ID; \"Send !\" writes them. Click the Mark column to mark a row (shown in blue). "
+      "\"periodically update\" "
       "repeats the read. Entering a new value asks whether to write it to the node at once.\n"
       "Rows shown in red failed their last access; the Counters column counts reads and writes.\n"
       "File: load a dictionary file to know what to read, save what was read as *.dic, *.eds or *.dcf.");
@@ -305,6 +329,8 @@ void DictionaryBrowserWindow::refreshLabels() {
   if (remote) {
     read_->setEnabled(ch.enabled != 0);
     send_->setEnabled(ch.enabled != 0);
+    // A scan's "Start" may have picked another node.
+    if (nodeId_->value() != model_->nodeId()) nodeId_->setValue(model_->nodeId());
   }
 }
 
@@ -314,7 +340,10 @@ void DictionaryBrowserWindow::timerTick() {
   inTimer_ = true;
   std::vector<int> rows;
   if (kind_ == Kind::kRemote) {
-    const int interval = model_->passTick(&rows);
+    // The pass runs on the application's tick; this only shows what it did.
+    rows = app_.remoteBrowser().takeChangedRows();
+    const int interval = model_->phase() == BrowserPassPhase::kIdle ? DictionaryBrowser::kIdleIntervalMs
+                                                                    : DictionaryBrowser::kRunIntervalMs;
     if (timer_.interval() != interval) timer_.setInterval(interval);
   }
   const std::vector<int> changed = model_->refreshChangedRows();
@@ -430,6 +459,8 @@ void DictionaryBrowserWindow::showEvent(QShowEvent* event) {
   if (kind_ == Kind::kRemote) {
     // Reads and writes go to the node the browser shows.
     app_.settings().sdo.clientNodeId = model_->nodeId();
+    // Only a scan finished while the browser is shown makes read-only refusals stick.
+    if (!event->spontaneous()) model_->browserShown();
   }
   model_->rebuild();
   showTable();

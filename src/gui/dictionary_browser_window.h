@@ -61,6 +61,10 @@ class DictionaryBrowserWindow : public QWidget {
  signals:
   // "Configure &SDO Server ..." / "Configure &SDO Client ...".
   void configureSdoRequested();
+  // "Scan remote node for OD Entries" (remote only).
+  void dictionaryScanRequested();
+  // "Scan network for CANopen nodes" (remote only); the item shows only while someone listens.
+  void nodeScanRequested();
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -77,7 +81,10 @@ class DictionaryBrowserWindow : public QWidget {
 
   Application& app_;
   Kind kind_;
-  std::unique_ptr<DictionaryBrowser> model_;
+  // The local browser's model is the window's own; the remote one lives in the application,
+  // whose tick runs its passes.
+  std::unique_ptr<DictionaryBrowser> localModel_;
+  DictionaryBrowser* model_ = nullptr;
   QTableWidget* table_ = nullptr;
   QLabel* gridPos_ = nullptr;
   QLabel* status_ = nullptr;

@@ -81,6 +81,9 @@ void GuiUserInterface::changed(UiTopic topic) {
     case UiTopic::kPlayer:
       if (window_->playerWindow()) window_->playerWindow()->refreshLabels();
       break;
+    case UiTopic::kDictionaryScan:
+      window_->refreshDictionaryScan();
+      break;
     case UiTopic::kClosingNotice:
       break;
   }

@@ -340,6 +340,25 @@ void MainWindow::buildToolsMenu() {
   QAction* lss = tools->addAction(caption("CANopen LSS Master to scan for / configure remote slaves"));
   lss->setObjectName(QStringLiteral("MI_LssMaster"));
   connect(lss, &QAction::triggered, this, &MainWindow::showLssMaster);
+  QMenu* odScan = tools->addMenu(caption("Scan remote CANopen OD into browser"));
+  odScan->menuAction()->setObjectName(QStringLiteral("MI_ScanRemoteOd"));
+  static constexpr struct {
+    const char* caption;
+    int first, last;
+  } kScanRanges[] = {
+      {"Communication profile: 0x1000 .. 0x1FFF", 0x1000, 0x1FFF},
+      {"Device Profile : 0x6000 .. 0x67FF", 0x6000, 0x67FF},
+      {"Manufacturer specific, Range 2 (0x2000 .. 0x2FFF)", 0x2000, 0x2FFF},
+      {"Manufacturer specific, Range 3 (0x3000 .. 0x3FFF)", 0x3000, 0x3FFF},
+      {"Manufacturer specific, Range 4 (0x4000 .. 0x4FFF)", 0x4000, 0x4FFF},
+      {"Manufacturer specific, Range 5 (0x5000 .. 0x5FFF)", 0x5000, 0x5FFF},
+      {"Scan everything (very slow)", 0x0000, 0xFFFF},
+  };
+  for (const auto& range : kScanRanges) {
+    QAction* item = odScan->addAction(caption(range.caption));
+    const int first = range.first, last = range.last;
+    connect(item, &QAction::triggered, this, [this, first, last] { openDictionaryScan(first, last); });
+  }
   connect(tools, &QMenu::aboutToShow, this, &MainWindow::refreshToolsMenu);
   refreshToolsMenu();
   tools->addSeparator();
@@ -381,10 +400,44 @@ void MainWindow::showDictionaryBrowser(DictionaryBrowserWindow::Kind kind) {
   if (!window) {
     window = new DictionaryBrowserWindow(app_, kind, this);
     connect(window, &DictionaryBrowserWindow::configureSdoRequested, this, &MainWindow::openSdoSettings);
+    connect(window, &DictionaryBrowserWindow::dictionaryScanRequested, this, [this] {
+      app_.remoteBrowser().openScanOfBrowserNode();
+      showDictionaryScanner();
+    });
   }
   window->show();
   window->raise();
   window->activateWindow();
+}
+
+void MainWindow::openDictionaryScan(int first, int last) {
+  app_.remoteBrowser().OpenDictionaryScan(first, last);
+  showDictionaryBrowser(DictionaryBrowserWindow::Kind::kRemote);
+  showDictionaryScanner();
+}
+
+void MainWindow::showDictionaryScanner() {
+  if (!scannerWindow_) {
+    scannerWindow_ = new DictionaryScannerWindow(app_, this);
+    scansSeen_ = app_.remoteBrowser().browser().scansFinished();
+  } else if (!app_.remoteBrowser().browser().scanning()) {
+    scannerWindow_->showForm();
+  }
+  scannerWindow_->show();
+  scannerWindow_->raise();
+  scannerWindow_->activateWindow();
+}
+
+void MainWindow::refreshDictionaryScan() {
+  if (!scannerWindow_) return;
+  const int finished = app_.remoteBrowser().browser().scansFinished();
+  if (finished != scansSeen_) {
+    scansSeen_ = finished;
+    // Closing destroys it; the remote browser shows the outcome.
+    scannerWindow_->close();
+    return;
+  }
+  scannerWindow_->refresh();
 }
 
 void MainWindow::connectPanes() {

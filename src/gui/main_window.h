@@ -12,6 +12,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QSplitter>
 #include <QTimer>
 #include <array>
@@ -20,6 +21,7 @@
 
 #include "app/application.h"
 #include "gui/dictionary_browser_window.h"
+#include "gui/dictionary_scanner_window.h"
 #include "gui/lss_master_window.h"
 #include "gui/logger_lamp.h"
 #include "gui/messages_pane.h"
@@ -95,6 +97,15 @@ class MainWindow : public QMainWindow {
   // Shows the "LSS Master" window, creating it the first time.
   void showLssMaster();
   LssMasterWindow* lssWindow() const { return lssWindow_; }
+  // "Scan remote CANopen OD into browser": the remote browser and the scanner window, with
+  // first..last in the window when first < last.
+  void openDictionaryScan(int first, int last);
+  // The scanner window; null while none is open (it is destroyed at the end of every scan).
+  DictionaryScannerWindow* dictionaryScanner() const { return scannerWindow_; }
+  // The scan's progress changed or the scan ended.
+  void refreshDictionaryScan();
+  // Shows the scanner window with the session's form, creating it when none is open.
+  void showDictionaryScanner();
   // Opens the settings window on its SDO tab, except while a blocking SDO wait runs.
   void openSdoSettings();
   void refreshToolsMenu();
@@ -212,6 +223,8 @@ class MainWindow : public QMainWindow {
   DictionaryBrowserWindow* localBrowser_ = nullptr;
   DictionaryBrowserWindow* remoteBrowser_ = nullptr;
   LssMasterWindow* lssWindow_ = nullptr;
+  QPointer<DictionaryScannerWindow> scannerWindow_;
+  int scansSeen_ = 0;  // scans finished when the scanner window last looked
   QAction* sdoServerAction_ = nullptr;
   QAction* sdoClientAction_ = nullptr;
   FileChooser chooseFile_;

@@ -27,7 +27,8 @@ std::vector<Key> MainKeys() {
                        test::InterpreterKeys(), test::LoggingKeys(), test::CanMessageKeys(),
                        test::PlayerKeys(), test::SdoKeys(), Keys({{"LastSession", "$CurrFile"}}, 5000),
                        Keys({{"CANopen_LSS", "SlaveOptions MasterOptions WantedFirstNodeID WantedCANBaudrate ScanDelay_us"}},
-                            5100)});
+                            5100),
+                       Keys({{"CANopenODScanner", "ScanFrom ScanTo ExcludeFrom0..19 ExcludeTo0..19 Options"}}, 5200)});
 }
 
 std::vector<Key> WindowKeys() {
