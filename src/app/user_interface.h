@@ -5,6 +5,7 @@
 // header texts, the status label, the program), so no state lives twice.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -38,8 +39,16 @@ class UserQuestions {
   void showMessageBox(const std::string& title, const std::string& text);
   // The chosen file's path; empty when the user cancelled.
   std::string chooseFile(const FileChoice& choice);
-  // A line of text to edit; false when the user cancelled (text then unchanged).
-  bool enterString(const std::string& title, const std::string& prompt, std::string& text);
+  // The string entry dialog: two label lines above one field to edit. The text form: false when
+  // the user cancelled (text then unchanged).
+  bool enterString(const std::string& line1, const std::string& line2, std::string& text);
+  // The text form with a limit: on OK the typed text, cut to at most `size` bytes (never inside
+  // a UTF-8 sequence), replaces `text` and the result is true; Cancel gives false.
+  bool enterText(const std::string& line1, const std::string& line2, std::string& text, size_t size);
+  // The number form: the field starts with `current`; OK gives the typed number (decimal, or
+  // hexadecimal after "$" or "0x"), or `current` when the text is not a number; Cancel gives
+  // `current`.
+  int64_t enterNumber(const std::string& line1, const std::string& line2, int64_t current);
   // Lets windows repaint while a core loop waits for the bus; a no-op headless.
   virtual void processEvents() {}
 
@@ -51,7 +60,8 @@ class UserQuestions {
   }
   virtual void presentMessageBox(const std::string& /*title*/, const std::string& /*text*/) {}
   virtual std::string answerFileChoice(const FileChoice& /*choice*/) { return {}; }
-  virtual bool answerString(const std::string& /*title*/, const std::string& /*prompt*/,
+  // The string entry dialog; true for OK with `text` as the user left it.
+  virtual bool answerString(const std::string& /*line1*/, const std::string& /*line2*/,
                             std::string& /*text*/) {
     return true;
   }

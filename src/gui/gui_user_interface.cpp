@@ -2,13 +2,12 @@
 
 #include <QCoreApplication>
 #include <QFileDialog>
-#include <QInputDialog>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QStringDecoder>
 
 #include "gui/main_window.h"
 #include "gui/notice_window.h"
+#include "gui/string_edit_form.h"
 
 namespace busprobe {
 
@@ -127,12 +126,10 @@ std::string GuiUserInterface::answerFileChoice(const FileChoice& choice) {
   return dialog.selectedFiles().first().toStdString();
 }
 
-bool GuiUserInterface::answerString(const std::string& title, const std::string& prompt, std::string& text) {
-  bool ok = false;
-  const QString answer =
-      QInputDialog::getText(window_, ToQt(title), ToQt(prompt), QLineEdit::Normal, ToQt(text), &ok);
-  if (!ok) return false;
-  text = answer.toStdString();
+bool GuiUserInterface::answerString(const std::string& line1, const std::string& line2, std::string& text) {
+  StringEditForm form(ToQt(line1), ToQt(line2), ToQt(text), window_);
+  if (form.exec() != QDialog::Accepted) return false;
+  text = form.text().toStdString();
   return true;
 }
 

@@ -43,7 +43,7 @@ class GuiUserInterface : public UserInterface {
   bool answerYesNo(const std::string& title, const std::string& text, bool defaultYes) override;
   void presentMessageBox(const std::string& title, const std::string& text) override;
   std::string answerFileChoice(const FileChoice& choice) override;
-  bool answerString(const std::string& title, const std::string& prompt, std::string& text) override;
+  bool answerString(const std::string& line1, const std::string& line2, std::string& text) override;
 
  private:
   void showNotice();

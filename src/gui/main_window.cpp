@@ -175,6 +175,9 @@ void MainWindow::buildSettingsMenu() {
   QAction* trigger = settings->addAction(caption("&Trigger settings"));
   trigger->setObjectName(QStringLiteral("MI_TriggerSettings"));
   connect(trigger, &QAction::triggered, this, &MainWindow::openTriggerWindow);
+  QAction* interfaceSetup = settings->addAction(caption("CAN &Interface Setup.."));
+  interfaceSetup->setObjectName(QStringLiteral("MI_CANInterfaceSetup"));
+  connect(interfaceSetup, &QAction::triggered, this, &MainWindow::Menu_CANInterfaceSetupClick);
   connect(settings, &QMenu::aboutToShow, this, &MainWindow::refreshSettingsMenu);
   refreshSettingsMenu();
 }
@@ -868,6 +871,13 @@ void MainWindow::scriptShowLine(int line) {
 
 void MainWindow::scriptEnded(const std::string& errorText) {
   command_->programEnded(errorText);
+}
+
+bool MainWindow::Menu_CANInterfaceSetupClick() {
+  InterfaceWindow window(app_, this);
+  if (window.exec() != QDialog::Accepted) return false;
+  app_.restartInterface();
+  return true;
 }
 
 void MainWindow::refreshSettingsMenu() {

@@ -22,6 +22,7 @@
 #include "app/application.h"
 #include "gui/dictionary_browser_window.h"
 #include "gui/dictionary_scanner_window.h"
+#include "gui/interface_window.h"
 #include "gui/lss_master_window.h"
 #include "gui/logger_lamp.h"
 #include "gui/messages_pane.h"
@@ -134,6 +135,9 @@ class MainWindow : public QMainWindow {
   // Commands of the menus and pop-ups that open windows or dialogs.
   void openSettings(const QString& tabCaption);
   void openTriggerWindow();
+  // "CAN &Interface Setup..": the interface window, modal; its OK has the next tick re-initialise
+  // the bus with the stored settings. True when it closed with OK.
+  bool Menu_CANInterfaceSetupClick();
   // "Find text in RX window...": asks for the text and options, then searches the Rx pane.
   void findInRxPane();
   // The search itself: the next hit after the selection; when there is none, offers to start again
