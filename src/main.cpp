@@ -8,6 +8,9 @@
 #ifdef BUSPROBE_HAVE_GUI
 #include "gui/gui_main.h"
 #endif
+#ifdef BUSPROBE_HAVE_QTCAN
+#include "qtcan/qt_can_bus.h"
+#endif
 
 int main(int argc, char** argv) {
   busprobe::CommandLine commandLine;
@@ -27,6 +30,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   options.arguments = commandLine.files;
+#ifdef BUSPROBE_HAVE_QTCAN
+  // Outlives the application of either kind of run; it starts Qt's side only once the bus uses it.
+  busprobe::QtCanBusRuntime qtCanBus;
+  options.interfaceTypes.push_back(busprobe::QtCanBusInterfaceRow(qtCanBus));
+#endif
 
   const bool haveDisplay = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
 #ifdef BUSPROBE_HAVE_GUI

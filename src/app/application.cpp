@@ -72,6 +72,7 @@ Application::Application(UserInterface& ui, Clock& clock, AppOptions options)
   ui_.setTranslator(&translator_);
   messages_.setSecondsSource([this] { return ucan_->clockSeconds(); });
   if (options_.virtualBus) ucan_->setVirtualBus(options_.virtualBus);
+  for (const CanInterfaceTypeRow& row : options_.interfaceTypes) ucan_->registerInterfaceType(row);
   ucan_->setPrinters([this](const std::string& line) { messages_.PrintCanMessage("%s", line.c_str()); },
                      [this](const std::string& line) { messages_.printText(line); });
   controllers_ = std::make_unique<BusControllers>(*ucan_, messages_, settings_.bus);

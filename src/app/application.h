@@ -28,6 +28,7 @@
 #include "base/clock.h"
 #include "base/message_queue.h"
 #include "base/translator.h"
+#include "can/interface_types.h"
 #include "can/ucan.h"
 #include "can/virtual_bus.h"
 #include "interp/script_program.h"
@@ -52,6 +53,9 @@ struct AppOptions {
   std::shared_ptr<VirtualBus> virtualBus;
   // Where the instance lock files live (empty: $XDG_RUNTIME_DIR or /tmp).
   std::string lockDir;
+  // Interface types whose back-ends live in libraries the application does not link (the Qt CAN
+  // bus): registered with the Ucan before anything can open the bus.
+  std::vector<CanInterfaceTypeRow> interfaceTypes;
 };
 
 // The start-up steps, one a tick; "Running" and above is the running work.
