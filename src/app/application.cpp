@@ -292,6 +292,7 @@ void Application::startUp() {
     if (loaded == IniFile::LoadResult::kRefused) messages_.PrintMessage("%s", error.c_str());
     if (loaded == IniFile::LoadResult::kOk || loaded == IniFile::LoadResult::kMissing)
       ReadInterfaceSettings(ini, interfaceSettings_);
+    configuredInterface_ = interfaceSettings_;
     ReadSoundSettings(ini, settings_);
     ReadMainSettings(ini, settings_);
     ReadMainWindowSettings(ini, windowSettings_, instanceNumber());
@@ -374,7 +375,7 @@ void Application::stepInit2() {
   traffic_->statistics().resetErrorFrameWatch();
   {
     std::lock_guard<UcanLock> lock(ucan_->lock());
-    if (!ucan_->UCAN_Init(interfaceSettings_)) {
+    if (!ucan_->UCAN_Init(interfaceSettingsInUse())) {
       messages_.PrintMessage("Error: %s", ucan_->lastError().c_str());
       ucan_->clearLastError();
     } else if (!ucan_->lastError().empty()) {
@@ -384,6 +385,14 @@ void Application::stepInit2() {
   controllers_->initConfigured();
   processArguments();
   setStatusLabel("");
+}
+
+CanInterfaceSettings Application::interfaceSettingsInUse() {
+  // Once the user has chosen an interface of their own, the command line's is forgotten.
+  if (interfaceSettings_ != configuredInterface_) interfaceOverrideDropped_ = true;
+  CanInterfaceSettings used = interfaceSettings_;
+  if (!interfaceOverrideDropped_) ApplyInterfaceOption(options_.interfaceOverride, used);
+  return used;
 }
 
 void Application::processArguments() {
