@@ -37,11 +37,13 @@ int main(int argc, char** argv) {
     for (const busprobe::QtCanBusPluginDevices& p : busprobe::QtCanBusPlugins(qtCanBus)) {
       std::string line = p.plugin + ":";
       for (size_t i = 0; i < p.devices.size(); ++i) line += (i ? ", " : " ") + p.devices[i];
-      if (p.devices.empty()) line += p.error.empty() ? " no devices reported" : " no devices (" + p.error + ")";
+      if (p.devices.empty())
+        line += p.error.empty() ? " no devices reported" : " no devices (" + p.error + ")";
       qtLines.push_back(line);
     }
 #endif
-    std::fputs(busprobe::InterfaceListing(busprobe::CanInterfaceTable(), qtAvailable, qtLines).c_str(), stdout);
+    std::fputs(busprobe::InterfaceListing(busprobe::CanInterfaceTable(), qtAvailable, qtLines).c_str(),
+               stdout);
     return 0;
   }
   if (commandLine.interfaceOption.kind == busprobe::InterfaceOption::Kind::kQtCanBus) {
@@ -53,18 +55,19 @@ int main(int argc, char** argv) {
     if (commandLine.headless || !haveWindows) {
       std::string known;
       bool found = false;
-      for (const busprobe::QtCanBusPluginDevices& p : busprobe::QtCanBusPlugins(qtCanBus)) {
+      for (const busprobe::QtCanBusPluginDevices& p : busprobe::QtCanBusPlugins(qtCanBus, false)) {
         found = found || p.plugin == plugin;
         known += (known.empty() ? "" : ", ") + p.plugin;
       }
       if (!found) {
-        std::fprintf(stderr, "busprobe: --interface: Qt has no CAN bus plugin \"%s\" (it has: %s)\n", plugin.c_str(),
-                     known.empty() ? "none" : known.c_str());
+        std::fprintf(stderr, "busprobe: --interface: Qt has no CAN bus plugin \"%s\" (it has: %s)\n",
+                     plugin.c_str(), known.empty() ? "none" : known.c_str());
         return 2;
       }
     }
 #else
-    std::fprintf(stderr, "busprobe: --interface qtcan:%s:...: this program was built without Qt's CAN bus module\n",
+    std::fprintf(stderr,
+                 "busprobe: --interface qtcan:%s:...: this program was built without Qt's CAN bus module\n",
                  plugin.c_str());
     return 2;
 #endif

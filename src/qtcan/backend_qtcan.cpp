@@ -4,6 +4,7 @@
 // and leave in order; a write the device refuses later shows as TX_ERROR and a text.
 #include <QCanBus>
 #include <QCanBusDevice>
+#include <QEventLoop>
 #include <QTimer>
 #include <QVariant>
 #include <chrono>
@@ -26,6 +27,7 @@ constexpr auto kConnectTimeout = std::chrono::milliseconds(5000);
 constexpr size_t kReceiveQueueFrames = 4096;
 constexpr int kPendingWriteLimit = 1024;
 constexpr int kBusStatusPollMs = 250;
+constexpr int kCloseTimeoutMs = 500;
 
 // SocketCAN's bit rate belongs to the system (ip link), as with interface type 9, and the virtual
 // bus has none; every other plugin takes the rate in its configuration.
@@ -194,8 +196,8 @@ class QtCanBusBackend final : public CanBackend {
       }
       if (c.pendingWrites >= kPendingWriteLimit) {
         c.events |= kUcanTxOvf;
-        host_.setError("UCAN_Transmit: Qt CAN bus device \"%s\" still has %d frames to send !", c.name.c_str(),
-                       c.pendingWrites);
+        host_.setError("UCAN_Transmit: Qt CAN bus device \"%s\" still has %d frames to send !",
+                       c.name.c_str(), c.pendingWrites);
         return 0;
       }
       ++c.pendingWrites;
@@ -258,7 +260,8 @@ class QtCanBusBackend final : public CanBackend {
     QCanBusDevice* device = QCanBus::instance()->createDevice(QString::fromStdString(c.plugin),
                                                               QString::fromStdString(c.name), &message);
     if (!device) {
-      return "UCAN_InitCtrl: Qt CAN bus device \"" + deviceName(c) + "\" cannot be made (" + Text(message) + ") !";
+      return "UCAN_InitCtrl: Qt CAN bus device \"" + deviceName(c) + "\" cannot be made (" + Text(message) +
+             ") !";
     }
     if (device->error() != QCanBusDevice::NoError) {
       const std::string why = Text(device->errorString());
@@ -294,7 +297,8 @@ class QtCanBusBackend final : public CanBackend {
   }
 
   void configureRates(Channel& c, int baudKbit, int fdDataRate) {
-    if (baudKbit > 0) c.device->setConfigurationParameter(QCanBusDevice::BitRateKey, QVariant(baudKbit * 1000));
+    if (baudKbit > 0)
+      c.device->setConfigurationParameter(QCanBusDevice::BitRateKey, QVariant(baudKbit * 1000));
     if (fdDataRate > 0)
       c.device->setConfigurationParameter(QCanBusDevice::DataBitRateKey, QVariant(fdDataRate * 1000));
     c.bitRateKbit = baudKbit;
@@ -324,7 +328,18 @@ class QtCanBusBackend final : public CanBackend {
     if (c.device) {
       QCanBusDevice* device = c.device;
       runtime_.run([device] {
-        device->disconnectDevice();
+        // Frames handed over just before closing are still in the device's socket or queue; a
+        // device that goes away at once would drop them. Its disconnect lets them out first.
+        if (device->state() != QCanBusDevice::UnconnectedState) {
+          QEventLoop loop;
+          QObject::connect(device, &QCanBusDevice::stateChanged, &loop,
+                           [&loop](QCanBusDevice::CanBusDeviceState s) {
+                             if (s == QCanBusDevice::UnconnectedState) loop.quit();
+                           });
+          QTimer::singleShot(kCloseTimeoutMs, &loop, &QEventLoop::quit);
+          device->disconnectDevice();
+          if (device->state() != QCanBusDevice::UnconnectedState) loop.exec();
+        }
         delete device;
       });
       c.device = nullptr;

@@ -37,7 +37,6 @@ class QtCanBusRuntime {
   // Runs fn in the Qt thread and waits for it (at once when already there). Needs start().
   void run(const std::function<void()>& fn);
 
-
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
@@ -51,7 +50,8 @@ struct QtCanBusPluginDevices {
   std::vector<std::string> devices;  // the interface names the plugin reports
   std::string error;                 // why it reports none, when it says
 };
-// Every plugin Qt finds, with the devices it reports on this machine.
-std::vector<QtCanBusPluginDevices> QtCanBusPlugins(QtCanBusRuntime& runtime);
+// Every plugin Qt finds, with the devices it reports on this machine when asked (asking loads
+// every plugin's driver library).
+std::vector<QtCanBusPluginDevices> QtCanBusPlugins(QtCanBusRuntime& runtime, bool withDevices = true);
 
 }  // namespace busprobe

@@ -49,10 +49,11 @@ bool QtCanBusRuntime::start(std::string& error) {
   }
   // The plugins' chatter about every connection would bury the program's own lines on a terminal
   // (virtualcan even warns when a device joins the server of another process, which is how two
-  // programs share its bus); what matters reaches the back-end as the device's error text.
+  // programs share its bus, and peakcan on every start without its driver); what matters reaches
+  // the back-end as the device's error text.
   // QT_LOGGING_RULES still turns it on.
   QLoggingCategory::setFilterRules(
-      QStringLiteral("qt.canbus*.debug=false\nqt.canbus*.info=false\nqt.canbus.plugins.virtualcan.warning=false"));
+      QStringLiteral("qt.canbus*.debug=false\nqt.canbus*.info=false\nqt.canbus*.warning=false"));
   auto thread = std::make_unique<QThread>();
   thread->setObjectName(QStringLiteral("Qt CAN bus"));
   thread->start();
@@ -75,18 +76,19 @@ void QtCanBusRuntime::run(const std::function<void()>& fn) {
   QMetaObject::invokeMethod(d.context, fn, Qt::BlockingQueuedConnection);
 }
 
-std::vector<QtCanBusPluginDevices> QtCanBusPlugins(QtCanBusRuntime& runtime) {
+std::vector<QtCanBusPluginDevices> QtCanBusPlugins(QtCanBusRuntime& runtime, bool withDevices) {
   std::vector<QtCanBusPluginDevices> result;
   std::string error;
   if (!runtime.start(error)) return result;
-  runtime.run([&result] {
+  runtime.run([&result, withDevices] {
     QCanBus* bus = QCanBus::instance();
     for (const QString& plugin : bus->plugins()) {
       QtCanBusPluginDevices entry;
       entry.plugin = plugin.toStdString();
       QString message;
-      for (const QCanBusDeviceInfo& info : bus->availableDevices(plugin, &message))
-        entry.devices.push_back(info.name().toStdString());
+      if (withDevices)
+        for (const QCanBusDeviceInfo& info : bus->availableDevices(plugin, &message))
+          entry.devices.push_back(info.name().toStdString());
       entry.error = message.toStdString();
       result.push_back(std::move(entry));
     }

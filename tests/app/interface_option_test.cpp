@@ -47,10 +47,12 @@ TEST(InterfaceOption, EveryFormNamesItsInterface) {
 }
 
 TEST(InterfaceOption, FormsThatCannotBeUsedAreRefusedWithTheReason) {
-  EXPECT_EQ(Refusal("pcan"),
-            "--interface pcan: unknown form (use virtual, socketcan:IF, cvudp:HOST:PORT or qtcan:PLUGIN:NAME)");
-  EXPECT_EQ(Refusal(""), "--interface : unknown form (use virtual, socketcan:IF, cvudp:HOST:PORT or "
-                         "qtcan:PLUGIN:NAME)");
+  EXPECT_EQ(
+      Refusal("pcan"),
+      "--interface pcan: unknown form (use virtual, socketcan:IF, cvudp:HOST:PORT or qtcan:PLUGIN:NAME)");
+  EXPECT_EQ(Refusal(""),
+            "--interface : unknown form (use virtual, socketcan:IF, cvudp:HOST:PORT or "
+            "qtcan:PLUGIN:NAME)");
   EXPECT_NE(Refusal("virtual:x").find("takes no parameters"), std::string::npos);
   EXPECT_NE(Refusal("socketcan").find("needs the SocketCAN interface name"), std::string::npos);
   EXPECT_NE(Refusal("socketcan:").find("needs the SocketCAN interface name"), std::string::npos);

@@ -170,8 +170,10 @@ TEST(QtCanBusThreaded, DevicesThatCannotBeMadeAreCleanFailures) {
   ASSERT_EQ(badName.ucan.UCAN_Init(badName.params), 1);
   badName.ucan.clearLastError();
   EXPECT_EQ(badName.ucan.UCAN_InitCtrl(0, 500, 0), 0);
-  EXPECT_NE(badName.ucan.lastError().find("\"virtualcan:bogus\""), std::string::npos) << badName.ucan.lastError();
-  EXPECT_NE(badName.ucan.lastError().find("Invalid interface"), std::string::npos) << badName.ucan.lastError();
+  EXPECT_NE(badName.ucan.lastError().find("\"virtualcan:bogus\""), std::string::npos)
+      << badName.ucan.lastError();
+  EXPECT_NE(badName.ucan.lastError().find("Invalid interface"), std::string::npos)
+      << badName.ucan.lastError();
   badName.ucan.clearLastError();
 
   // The second bus has no plugin configured: it stays closed without a complaint at start-up, and

@@ -55,7 +55,8 @@ TEST(QtCanFrames, FdFramesCarryTheirFlagsAndAValidLength) {
   EXPECT_EQ(back.fdFlags, CanFrame::kFdf | CanFrame::kBrs);
   EXPECT_EQ(back.length, 12);
 
-  EXPECT_EQ(RoundTrip(Frame(0x301, 64, CanFrame::kFdf | CanFrame::kEsi)).fdFlags, CanFrame::kFdf | CanFrame::kEsi);
+  EXPECT_EQ(RoundTrip(Frame(0x301, 64, CanFrame::kFdf | CanFrame::kEsi)).fdFlags,
+            CanFrame::kFdf | CanFrame::kEsi);
   // More than 8 bytes is an FD frame even without the flag; an FD frame of 8 bytes stays FD.
   EXPECT_EQ(RoundTrip(Frame(0x302, 9)).fdFlags, CanFrame::kFdf);
   EXPECT_EQ(RoundTrip(Frame(0x302, 9)).length, 12);

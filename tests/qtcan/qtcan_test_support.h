@@ -6,6 +6,7 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -15,8 +16,6 @@
 #include <memory>
 #include <string>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "qtcan/qt_can_bus.h"
 
