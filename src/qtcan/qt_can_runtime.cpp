@@ -18,6 +18,7 @@ struct QtCanBusRuntime::Impl {
   std::unique_ptr<QCoreApplication> ownApplication;
   std::unique_ptr<QThread> thread;
   QObject* context = nullptr;  // lives in the thread; what the calls are queued to
+  QThread* owner = nullptr;    // the thread that started it
 };
 
 QtCanBusRuntime::QtCanBusRuntime() : impl_(std::make_unique<Impl>()) {}
@@ -26,12 +27,13 @@ QtCanBusRuntime::~QtCanBusRuntime() {
   Impl& d = *impl_;
   if (d.thread) {
     // Devices still open would be left to a thread that is gone; the back-ends closed theirs.
-    run([&d] {
-      delete d.context;
-      d.context = nullptr;
-    });
+    // Handed back to the thread that made it, from its own thread (the only one allowed to move
+    // it), and deleted there once the Qt thread has ended.
+    run([&d] { d.context->moveToThread(d.owner); });
     d.thread->quit();
     d.thread->wait();
+    delete d.context;
+    d.context = nullptr;
     d.thread.reset();
   }
   d.ownApplication.reset();
@@ -61,6 +63,7 @@ bool QtCanBusRuntime::start(std::string& error) {
     error = "the Qt CAN bus thread could not be started";
     return false;
   }
+  d.owner = QThread::currentThread();
   d.context = new QObject;
   d.context->moveToThread(thread.get());
   d.thread = std::move(thread);
