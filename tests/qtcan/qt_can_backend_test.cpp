@@ -208,6 +208,43 @@ TEST(QtCanBusDevices, FramesTheBusCannotCarryAreRefusedWithoutSending) {
   EXPECT_EQ(a.ucan.transmitCounter(), 0);
 }
 
+TEST(QtCanBusDevices, ALostConnectionClosesTheBusAndSaysWhy) {
+  // The process's virtualcan server runs on its own port; a device asking for another port only
+  // connects there, here to a listener that then hangs up, as a server that goes away would.
+  QtUcan served(VirtualCanName());
+  ASSERT_TRUE(served.open());
+  const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const std::string name = "tcp://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/can0";
+
+  QtUcan a(name);
+  ASSERT_TRUE(a.open()) << a.ucan.lastError();
+  const int connection = accept(listener, nullptr, nullptr);
+  ASSERT_GE(connection, 0);
+  close(connection);
+  close(listener);
+
+  ASSERT_TRUE(WaitFor([&] { return a.ucan.UCAN_IsChannelOpen(0) == 0; }));
+  EXPECT_EQ(a.ucan.UCAN_Status(0) & kUcanOther, kUcanOther);
+  CanFrame f;
+  EXPECT_EQ(a.ucan.UCAN_Receive(255, f), 0);
+  EXPECT_EQ(a.ucan.takeLastError().rfind(
+                "UCAN_Receive: Qt CAN bus device \"virtualcan:" + name + "\" of CAN1: ", 0),
+            0u);
+  // Said once; the bus stays closed and refuses frames until it is opened again.
+  EXPECT_EQ(a.ucan.UCAN_Receive(255, f), 0);
+  EXPECT_EQ(a.ucan.lastError(), "");
+  f = Frame(0x100, 1);
+  EXPECT_EQ(a.ucan.tryTransmit(0, f), UcanTxResult::kRefused);
+  EXPECT_EQ(a.ucan.takeLastError(), "UCAN_Transmit: Qt CAN bus device \"" + name + "\" is not connected !");
+}
+
 // The row registered through the application's options: two applications meet on the bus, and a
 // frame one sends reaches the other's receive history.
 struct QtApp {
