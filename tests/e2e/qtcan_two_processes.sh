@@ -6,6 +6,11 @@
 source "$(dirname "$0")/lib.sh"
 e2e_init "${1:-}"
 CANBUSUTIL=${CANBUSUTIL:-/usr/lib/qt6/bin/canbusutil}
+# A build without Qt's CAN bus module has no type 11 to test (the listing says so).
+if "$BUSPROBE" --list-interfaces 2>/dev/null | grep -A1 '^Qt CAN bus' | grep -q 'not part of this program'; then
+  echo "qtcan_two_processes: built without the Qt CAN bus back-end, nothing to check"
+  exit 0
+fi
 [ -x "$CANBUSUTIL" ] || fail "no $CANBUSUTIL (scripts/install-deps.sh installs libqt6serialbus6-bin)"
 
 PORT=$("$PY" -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
