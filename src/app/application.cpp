@@ -72,6 +72,7 @@ Application::Application(UserInterface& ui, Clock& clock, AppOptions options)
   ui_.setTranslator(&translator_);
   messages_.setSecondsSource([this] { return ucan_->clockSeconds(); });
   if (options_.virtualBus) ucan_->setVirtualBus(options_.virtualBus);
+  for (const CanInterfaceTypeRow& row : options_.interfaceTypes) ucan_->registerInterfaceType(row);
   ucan_->setPrinters([this](const std::string& line) { messages_.PrintCanMessage("%s", line.c_str()); },
                      [this](const std::string& line) { messages_.printText(line); });
   controllers_ = std::make_unique<BusControllers>(*ucan_, messages_, settings_.bus);
@@ -292,6 +293,7 @@ void Application::startUp() {
     if (loaded == IniFile::LoadResult::kRefused) messages_.PrintMessage("%s", error.c_str());
     if (loaded == IniFile::LoadResult::kOk || loaded == IniFile::LoadResult::kMissing)
       ReadInterfaceSettings(ini, interfaceSettings_);
+    configuredInterface_ = interfaceSettings_;
     ReadSoundSettings(ini, settings_);
     ReadMainSettings(ini, settings_);
     ReadMainWindowSettings(ini, windowSettings_, instanceNumber());
@@ -374,7 +376,7 @@ void Application::stepInit2() {
   traffic_->statistics().resetErrorFrameWatch();
   {
     std::lock_guard<UcanLock> lock(ucan_->lock());
-    if (!ucan_->UCAN_Init(interfaceSettings_)) {
+    if (!ucan_->UCAN_Init(interfaceSettingsInUse())) {
       messages_.PrintMessage("Error: %s", ucan_->lastError().c_str());
       ucan_->clearLastError();
     } else if (!ucan_->lastError().empty()) {
@@ -384,6 +386,14 @@ void Application::stepInit2() {
   controllers_->initConfigured();
   processArguments();
   setStatusLabel("");
+}
+
+CanInterfaceSettings Application::interfaceSettingsInUse() {
+  // Once the user has chosen an interface of their own, the command line's is forgotten.
+  if (interfaceSettings_ != configuredInterface_) interfaceOverrideDropped_ = true;
+  CanInterfaceSettings used = interfaceSettings_;
+  if (!interfaceOverrideDropped_) ApplyInterfaceOption(options_.interfaceOverride, used);
+  return used;
 }
 
 void Application::processArguments() {

@@ -19,6 +19,7 @@
 #include "app/command_file.h"
 #include "app/frame_consumers.h"
 #include "app/instance_lock.h"
+#include "app/interface_option.h"
 #include "app/messages.h"
 #include "app/run_loop.h"
 #include "app/script_session.h"
@@ -29,6 +30,7 @@
 #include "base/clock.h"
 #include "base/message_queue.h"
 #include "base/translator.h"
+#include "can/interface_types.h"
 #include "can/ucan.h"
 #include "can/virtual_bus.h"
 #include "interp/script_program.h"
@@ -53,6 +55,12 @@ struct AppOptions {
   std::shared_ptr<VirtualBus> virtualBus;
   // Where the instance lock files live (empty: $XDG_RUNTIME_DIR or /tmp).
   std::string lockDir;
+  // Interface types whose back-ends live in libraries the application does not link (the Qt CAN
+  // bus): registered with the Ucan before anything can open the bus.
+  std::vector<CanInterfaceTypeRow> interfaceTypes;
+  // Bus 1's interface for this run (--interface), laid over the configured settings at every
+  // UCAN_Init until the user chooses another interface; never saved.
+  InterfaceOption interfaceOverride;
 };
 
 // The start-up steps, one a tick; "Running" and above is the running work.
@@ -139,7 +147,10 @@ class Application {
   MainWindowSettings& windowSettings() { return windowSettings_; }
   PlayerWindowSettings& playerWindowSettings() { return playerWindowSettings_; }
   DictionaryBrowserSettings& browserSettings() { return browserSettings_; }
+  // The configured interface (what the interface window edits and shutdown saves).
   CanInterfaceSettings& interfaceSettings() { return interfaceSettings_; }
+  // What UCAN_Init is given: the configured interface, or the command line's while it holds.
+  CanInterfaceSettings interfaceSettingsInUse();
 
   // traffic: send and receive paths, the display and its commands, history, recorder, player,
   // trigger, names, sound
@@ -216,6 +227,8 @@ class Application {
   PlayerWindowSettings playerWindowSettings_;
   DictionaryBrowserSettings browserSettings_;
   CanInterfaceSettings interfaceSettings_;
+  CanInterfaceSettings configuredInterface_;  // as read at start-up
+  bool interfaceOverrideDropped_ = false;
   CommandFile commandFile_;
   RunLoop runLoop_;
   FrameConsumerTable consumers_;

@@ -12,7 +12,8 @@ namespace busprobe {
 
 std::string CommandLineUsage() {
   return "Usage: busprobe [--headless] [--config-dir DIR] [--exit-after SECONDS] [--show-traffic]\n"
-         "                [--record LOGFILE] [--play LOGFILE] [--run SCRIPT] [FILE ...]\n"
+         "                [--record LOGFILE] [--play LOGFILE] [--run SCRIPT] [--interface FORM]\n"
+         "                [--list-interfaces] [FILE ...]\n"
          "  --headless            run without windows; messages are printed on standard output\n"
          "  --config-dir DIR      where NVK_Busprobe.ini and the other settings files live\n"
          "  --exit-after SECONDS  shut down normally after that time (headless)\n"
@@ -23,6 +24,11 @@ std::string CommandLineUsage() {
          "  --lss-scan            run the LSS master once after start-up and print what it found\n"
          "                        (headless); overrides for that run: --lss-options HEX,\n"
          "                        --lss-first-node N, --lss-baud KBIT (switches the bit rate)\n"
+         "  --interface FORM      bus 1's interface for this run only (the configuration keeps its\n"
+         "                        own): virtual, socketcan:IF, cvudp:HOST:PORT (a CAN-via-UDP client\n"
+         "                        of that server) or qtcan:PLUGIN:NAME (a Qt CAN bus device, e.g.\n"
+         "                        qtcan:virtualcan:can0 or qtcan:virtualcan:tcp://127.0.0.1:PORT/can0)\n"
+         "  --list-interfaces     print the CAN interfaces this machine offers, then exit\n"
          "  exit status (headless): 0 all done; 1 an error in the script or a file that could not be\n"
          "                        used; 2 a script or replay still running at --exit-after or a signal\n"
          "  FILE                  *.bpr / *.txt: load into the command editor\n";
@@ -63,6 +69,12 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out, std::
       if (!value("--play", out.playFile)) return false;
     } else if (arg == "--run") {
       if (!value("--run", out.runFile)) return false;
+    } else if (arg == "--interface") {
+      std::string v;
+      if (!value("--interface", v)) return false;
+      if (!ParseInterfaceOption(v, out.interfaceOption, error)) return false;
+    } else if (arg == "--list-interfaces") {
+      out.listInterfaces = true;
     } else if (arg == "--lss-scan") {
       out.lssScan = true;
     } else if (arg == "--lss-options" || arg == "--lss-first-node" || arg == "--lss-baud") {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "app/interface_option.h"
+
 namespace busprobe {
 
 struct CommandLine {
@@ -21,6 +23,9 @@ struct CommandLine {
   long lssOptions = -1;    // --lss-options HEX
   long lssFirstNode = -1;  // --lss-first-node N
   long lssBaud = -1;       // --lss-baud KBIT (also sets option 0x02)
+  // --interface: bus 1's interface for this run only (GUI and headless)
+  InterfaceOption interfaceOption;
+  bool listInterfaces = false;  // --list-interfaces: print what this machine offers, then exit
   std::vector<std::string> files;
 };
 

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Checks that the code keeps its layers: a file under src/<layer>/ includes headers of its own
 # layer and of the layers below only, never of a higher layer or of a sibling; Qt headers appear
-# only in src/gui; src/main.cpp may include anything. When ROOT has a CMakeLists.txt, the
+# only in src/gui and src/qtcan; src/main.cpp may include anything. A folder named in ONLY may
+# include just the layers listed for it (the Qt CAN bus back-end sits beside the GUI, but it is a
+# CAN back-end: nothing above the CAN layer). When ROOT has a CMakeLists.txt, the
 # libraries' link graph (target_link_libraries and busprobe_subsystem calls) must follow the same
 # order.
 #
@@ -13,16 +15,27 @@ ROOT=${1:?source root (the folder holding src/)}
 [ -d "$ROOT/src" ] || { echo "check_layers: no folder $ROOT/src"; exit 2; }
 
 # Layers, lowest first; folders of one rank are siblings and may not include each other.
-RANKS='base=0 can=1 interp=2 traffic=2 canopen=3 firmware=4 tools=4 i18n=4 app=5 gui=6'
+RANKS='base=0 can=1 interp=2 traffic=2 canopen=3 firmware=4 tools=4 i18n=4 app=5 gui=6 qtcan=6'
+ONLY='qtcan=base,can'
+QT_LAYERS='gui qtcan'
 
 status=0
 cd "$ROOT"
 mapfile -d '' files < <(find src -type f \( -name '*.h' -o -name '*.cpp' \) -print0 | sort -z)
 if [ "${#files[@]}" -gt 0 ]; then
-  awk -v ranks="$RANKS" '
+  awk -v ranks="$RANKS" -v only="$ONLY" -v qtLayers="$QT_LAYERS" '
     BEGIN {
       n = split(ranks, pairs, " ")
       for (i = 1; i <= n; ++i) { split(pairs[i], kv, "="); rank[kv[1]] = kv[2] }
+      n = split(only, pairs, " ")
+      for (i = 1; i <= n; ++i) {
+        split(pairs[i], kv, "=")
+        limited[kv[1]] = 1
+        m = split(kv[2], allowedList, ",")
+        for (j = 1; j <= m; ++j) allowed[kv[1], allowedList[j]] = 1
+      }
+      n = split(qtLayers, names, " ")
+      for (i = 1; i <= n; ++i) qtAllowed[names[i]] = 1
     }
     FNR == 1 {
       split(FILENAME, part, "/")
@@ -41,8 +54,8 @@ if [ "${#files[@]}" -gt 0 ]; then
       line = substr(line, 1, RLENGTH)
       target = substr(line, 2, length(line) - 2)
       if (line ~ /^<Q[A-Za-z0-9_]*(>|\/)/) {
-        if (layer != "gui") {
-          printf "%s: #include %s (Qt only in src/gui)\n", FILENAME, line
+        if (!(layer in qtAllowed)) {
+          printf "%s: #include %s (Qt only in src/gui and src/qtcan)\n", FILENAME, line
           bad = 1
         }
         next
@@ -54,7 +67,7 @@ if [ "${#files[@]}" -gt 0 ]; then
       if (slash == 0) next
       to = substr(target, 1, slash - 1)
       if (!(to in rank) || to == layer) next
-      if (rank[to] >= rank[layer]) {
+      if (rank[to] >= rank[layer] || ((layer in limited) && !((layer, to) in allowed))) {
         printf "%s: #include %s (%s may not include %s)\n", FILENAME, line, layer, to
         bad = 1
       }

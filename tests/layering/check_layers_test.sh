@@ -25,6 +25,7 @@ clean_tree() {
   put "$r/src/tools/watch.h" '#include "canopen/sdo.h"'
   put "$r/src/app/app.cpp" '#include "tools/watch.h"' '#include <sys/socket.h>'
   put "$r/src/gui/win.cpp" '#include "app/app.h"' '#include <QWidget>' '#include <QtWidgets/QLabel>'
+  put "$r/src/qtcan/backend.cpp" '#include <QCanBus>' '#include "can/frame.h"' '#include "base/clock.h"'
   put "$r/src/main.cpp" '#include "gui/win.h"' '#include <QApplication>'
   put "$r/CMakeLists.txt" \
     'busprobe_library(busprobe_can can)' \
@@ -41,7 +42,7 @@ clean_tree "$WORK/clean"
 status=0
 bash "$CHECK" "$WORK/clean" > "$WORK/out" 2>&1 || status=$?
 [ "$status" = 0 ] || fail "the clean tree failed with status $status"
-grep -q '^check_layers: 9 files keep their layers$' "$WORK/out" || fail "the clean tree's summary"
+grep -q '^check_layers: 10 files keep their layers$' "$WORK/out" || fail "the clean tree's summary"
 
 # 2. The same tree with back-edges: to a higher layer, to a sibling, through "../", Qt outside the
 # gui, a folder without a layer, and links upwards (plain, split over lines, and through a loop).
@@ -51,6 +52,7 @@ put "$WORK/bad/src/base/str.cpp" '#include <string>' '#include <QString>'
 put "$WORK/bad/src/interp/uses_traffic.h" '#include "traffic/log.h"'
 put "$WORK/bad/src/traffic/climbs.cpp" '#include "../canopen/sdo.h" /* up */'
 put "$WORK/bad/src/misc/loose.cpp" '#include "base/clock.h"'
+put "$WORK/bad/src/qtcan/reaches_up.cpp" '#include "can/frame.h"' '#include "traffic/log.h"' '#include "gui/win.h"'
 cat >> "$WORK/bad/CMakeLists.txt" <<'CMAKE'
 target_link_libraries(busprobe_can PUBLIC busprobe_app)
 target_link_libraries(busprobe_interp
@@ -64,10 +66,12 @@ status=0
 bash "$CHECK" "$WORK/bad" > "$WORK/out" 2>&1 || status=$?
 [ "$status" = 1 ] || fail "the tree with back-edges gave status $status, not 1"
 cat > "$WORK/expected" <<'OUT'
-src/base/str.cpp: #include <QString> (Qt only in src/gui)
+src/base/str.cpp: #include <QString> (Qt only in src/gui and src/qtcan)
 src/can/x.h: #include "app/y.h" (can may not include app)
 src/interp/uses_traffic.h: #include "traffic/log.h" (interp may not include traffic)
 src/misc/loose.cpp: (the folder "misc" has no place among the layers)
+src/qtcan/reaches_up.cpp: #include "traffic/log.h" (qtcan may not include traffic)
+src/qtcan/reaches_up.cpp: #include "gui/win.h" (qtcan may not include gui)
 src/traffic/climbs.cpp: #include "../canopen/sdo.h" (traffic may not include canopen)
 CMakeLists.txt: target_link_libraries(busprobe_can PUBLIC busprobe_app) (busprobe_can may not link busprobe_app)
 CMakeLists.txt: target_link_libraries(busprobe_interp PUBLIC busprobe_traffic) (busprobe_interp may not link busprobe_traffic)
