@@ -23,6 +23,8 @@ std::string CommandLineUsage() {
          "  --lss-scan            run the LSS master once after start-up and print what it found\n"
          "                        (headless); overrides for that run: --lss-options HEX,\n"
          "                        --lss-first-node N, --lss-baud KBIT (switches the bit rate)\n"
+         "  --scan-nodes          ask node IDs 1..127 for device type and name once after start-up\n"
+         "                        and print the nodes found (headless)\n"
          "  exit status (headless): 0 all done; 1 an error in the script or a file that could not be\n"
          "                        used; 2 a script or replay still running at --exit-after or a signal\n"
          "  FILE                  *.bpr / *.txt: load into the command editor\n";
@@ -63,6 +65,8 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out, std::
       if (!value("--play", out.playFile)) return false;
     } else if (arg == "--run") {
       if (!value("--run", out.runFile)) return false;
+    } else if (arg == "--scan-nodes") {
+      out.scanNodes = true;
     } else if (arg == "--lss-scan") {
       out.lssScan = true;
     } else if (arg == "--lss-options" || arg == "--lss-first-node" || arg == "--lss-baud") {
@@ -90,6 +94,7 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out, std::
                                : !out.playFile.empty()   ? "--play"
                                : !out.runFile.empty()    ? "--run"
                                : out.lssScan             ? "--lss-scan"
+                               : out.scanNodes           ? "--scan-nodes"
                                                          : nullptr;
     if (headlessOnly) {
       error = std::string("option ") + headlessOnly + " needs --headless";

@@ -21,6 +21,7 @@ struct CommandLine {
   long lssOptions = -1;    // --lss-options HEX
   long lssFirstNode = -1;  // --lss-first-node N
   long lssBaud = -1;       // --lss-baud KBIT (also sets option 0x02)
+  bool scanNodes = false;  // headless: run the node scanner once after start-up
   std::vector<std::string> files;
 };
 

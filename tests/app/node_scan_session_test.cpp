@@ -118,3 +118,22 @@ TEST_F(NodeScanSessionTest, AnOtherwiseQuietBusIsScannedFromTheTickAlone) {
 
 }  // namespace
 }  // namespace busprobe
+
+namespace busprobe {
+namespace {
+
+TEST(NodeScanCommandLine, ScanNodesIsHeadlessWork) {
+  CommandLine cl;
+  std::string error;
+  const char* headless[] = {"busprobe", "--headless", "--scan-nodes"};
+  ASSERT_TRUE(ParseCommandLine(3, headless, cl, error)) << error;
+  EXPECT_TRUE(cl.scanNodes);
+  CommandLine windowed;
+  const char* withWindows[] = {"busprobe", "--scan-nodes"};
+  EXPECT_FALSE(ParseCommandLine(2, withWindows, windowed, error));
+  EXPECT_EQ(error, "option --scan-nodes needs --headless");
+  EXPECT_NE(CommandLineUsage().find("--scan-nodes"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace busprobe
