@@ -12,6 +12,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QSplitter>
 #include <QTimer>
 #include <array>
@@ -21,6 +22,7 @@
 #include "app/application.h"
 #include "gui/dictionary_browser_window.h"
 #include "gui/lss_master_window.h"
+#include "gui/node_scanner_window.h"
 #include "gui/logger_lamp.h"
 #include "gui/messages_pane.h"
 #include "gui/player_window.h"
@@ -95,6 +97,10 @@ class MainWindow : public QMainWindow {
   // Shows the "LSS Master" window, creating it the first time.
   void showLssMaster();
   LssMasterWindow* lssWindow() const { return lssWindow_; }
+  // Shows the "CANopen Node Scanner" window (Tools menu, remote browser), creating it when it is
+  // not open; the node picked on close becomes the SDO client's node.
+  void showNodeScanner();
+  NodeScannerWindow* nodeScannerWindow() const { return nodeScannerWindow_; }
   // Opens the settings window on its SDO tab, except while a blocking SDO wait runs.
   void openSdoSettings();
   void refreshToolsMenu();
@@ -212,6 +218,7 @@ class MainWindow : public QMainWindow {
   DictionaryBrowserWindow* localBrowser_ = nullptr;
   DictionaryBrowserWindow* remoteBrowser_ = nullptr;
   LssMasterWindow* lssWindow_ = nullptr;
+  QPointer<NodeScannerWindow> nodeScannerWindow_;  // destroyed when closed
   QAction* sdoServerAction_ = nullptr;
   QAction* sdoClientAction_ = nullptr;
   FileChooser chooseFile_;
