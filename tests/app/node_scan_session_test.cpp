@@ -116,6 +116,32 @@ TEST_F(NodeScanSessionTest, AnOtherwiseQuietBusIsScannedFromTheTickAlone) {
   EXPECT_GE(scanner.app->framesPumped() - framesBefore, 127u);
 }
 
+TEST_F(NodeScanSessionTest, OnABusyBusTheReceivedFramesDriveTheScan) {
+  ScanNode scanner(bus, clock, 90, "0x00000000", "");
+  ScanNode a(bus, clock, 64, "0x00000191", "busy node");
+  scanner.ui.others = {a.app.get()};
+  startAll({&scanner, &a});
+  NodeScanSession& session = scanner.app->nodeScan();
+  scanner.app->settings().sdo.serverEnable = 0;
+  scanner.app->canopen().markSettingsChanged();
+  scanner.app->tick();
+  session.start();
+  // Every tick of the scanner finds a frame waiting: its idle call never comes.
+  int ticks = 0;
+  for (; ticks < 5000 && session.active(); ++ticks) {
+    CanFrame busy;
+    busy.id = 0x123;
+    busy.length = 1;
+    a.app->TransmitFrame(busy);
+    a.app->tick();
+    scanner.app->tick();
+    clock.advance(50);
+  }
+  ASSERT_TRUE(session.finished()) << session.infoLine();
+  const std::vector<std::string> expected = {"064 0x00000191 \"busy node\" "};
+  EXPECT_EQ(session.scanner().lines(), expected);
+}
+
 }  // namespace
 }  // namespace busprobe
 
