@@ -26,7 +26,8 @@ std::string CommandLineUsage() {
          "  --scan-nodes          ask node IDs 1..127 for device type and name once after start-up\n"
          "                        and print the nodes found (headless)\n"
          "  exit status (headless): 0 all done; 1 an error in the script or a file that could not be\n"
-         "                        used; 2 a script or replay still running at --exit-after or a signal\n"
+         "                        used; 2 a script, replay or scan still running at --exit-after or a\n"
+         "                        signal\n"
          "  FILE                  *.bpr / *.txt: load into the command editor\n";
 }
 

@@ -2,7 +2,7 @@
 # The node scan between two headless busprobe processes joined by CAN-via-UDP: the server serves a
 # dictionary file as node 2, the client scans (--scan-nodes) and lists it with its type and name.
 # The client hears its own requests back from the relay, so its own server (node 9) answers for
-# itself; it must not answer for node 2.
+# itself; it must not answer for node 2. A scan cut short by --exit-after ends with status 2.
 source "$(dirname "$0")/lib.sh"
 e2e_init "${1:-}"
 
@@ -42,6 +42,14 @@ check '002 0x00040191 "scanned server node"'
 check '009 0x00000192 "the scanning client"'
 check 'Found 2 CANopen nodes. Select one from the list:'
 [ "$(grep -c '^002 ' "$WORK/client.out")" = 1 ] || fail "node 2 listed more than once"
+# A scan cut short is named, and the run does not pass for complete.
+cvudp_client_config cut "$SERVER_PORT" '[SdoSettings]' 'ServerNodeID=9'
+start_busprobe cut --scan-nodes --exit-after 3
+status=0
+finish "$BUSPROBE_PID" 30 "the scan cut short" || status=$?
+[ "$status" = 2 ] || fail "a scan cut short ended with status $status"
+grep -qxF 'Node scan still running after 3 s: stopped.' "$WORK/cut.out" || fail "the cut-short scan was not named"
+grep -q '^Found ' "$WORK/cut.out" && fail "a scan cut short printed a result"
 kill -TERM "$SERVER_PID"
 finish "$SERVER_PID" 30 "the server after SIGTERM" || true
 echo "node_scan_two_processes: all checks passed"
