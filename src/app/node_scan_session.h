@@ -1,7 +1,7 @@
 // The node scanner in the running application: it asks node after node over the application's
 // blocking client transfer. It steps on the tick when the receive pump found nothing to do, and for
 // every received frame while it is active; a step started from inside another (the wait's own
-// receive path) returns at once.
+// receive path) returns at once, and none starts while another caller's client transfer runs.
 #pragma once
 
 #include <string>
@@ -37,6 +37,7 @@ class NodeScanSession {
 
  private:
   void handleFrame();
+  void stepUnlessClientInUse();
 
   Application& app_;
   NodeScanner scanner_;

@@ -142,6 +142,38 @@ TEST_F(NodeScanSessionTest, OnABusyBusTheReceivedFramesDriveTheScan) {
   EXPECT_EQ(session.scanner().lines(), expected);
 }
 
+TEST_F(NodeScanSessionTest, AnotherBlockingTransferKeepsTheClientWhileTheScanWaits) {
+  ScanNode scanner(bus, clock, 90, "0x00000000", "");
+  ScanNode a(bus, clock, 64, "0x00000191", "node read meanwhile");
+  scanner.ui.others = {a.app.get()};
+  startAll({&scanner, &a});
+  NodeScanSession& session = scanner.app->nodeScan();
+  session.start();
+  scanner.app->tick();  // the first step: node 1 is next
+  ASSERT_EQ(session.scanner().stepNumber(), 2);
+  // A read of the browser's kind while the scan runs: the answers it waits for must not start the
+  // scanner's next read on the same client channel.
+  SdoBlockingRequest read;
+  read.nodeId = 64;
+  read.index = 0x1008;
+  read.dataType = 9;
+  read.timeoutMs = 1000;
+  ASSERT_EQ(RunBlockingTransfer(scanner.app->sdoPort(), read), SdoBlockingOutcome::kDone);
+  const SdoChannel& ch = scanner.app->canopen().sdo().client();
+  EXPECT_EQ(ch.rxCobId, 0x580u + 64);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(ch.buffer), static_cast<size_t>(ch.position)),
+            "node read meanwhile");
+  EXPECT_EQ(session.scanner().currentNode(), 1);
+  // Afterwards the scan goes on as before.
+  for (int i = 0; i < 5000 && session.active(); ++i) {
+    a.app->tick();
+    scanner.app->tick();
+    clock.advance(50);
+  }
+  ASSERT_TRUE(session.finished());
+  EXPECT_EQ(session.scanner().found(), 2);
+}
+
 }  // namespace
 }  // namespace busprobe
 
