@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -10,7 +11,14 @@
 
 namespace busprobe::bench {
 
-class QuietUi : public UserInterface {};
+class QuietUi : public UserInterface {
+ public:
+  // While one application waits for an answer, another one in the same thread can be run here.
+  void processEvents() override {
+    if (onEvents) onEvents();
+  }
+  std::function<void()> onEvents;
+};
 
 inline std::string ScratchDir() {
   std::string tmpl = (std::filesystem::temp_directory_path() / "busprobe-bench-XXXXXX").string();

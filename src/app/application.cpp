@@ -132,6 +132,7 @@ Application::Application(UserInterface& ui, Clock& clock, AppOptions options)
   wireTickSteps();
   lss_ = std::make_unique<LssSession>(*this);
   remoteBrowser_ = std::make_unique<RemoteBrowserSession>(*this);
+  nodeScan_ = std::make_unique<NodeScanSession>(*this);
   wireRunLoop();
   ui_.attachCore(*this);
 }
@@ -165,7 +166,9 @@ void Application::wireFrameConsumers() {
 
 // The running tick, in the order of TickSlot.
 void Application::wireTickSteps() {
-  tickSteps_.install(TickSlot::kReceive, [this](const TickContext&) { pumpWithinBudget(); });
+  tickSteps_.install(TickSlot::kReceive, [this](const TickContext&) {
+    if (pumpWithinBudget() == 0) nodeScan_->idle();
+  });
   tickSteps_.install(TickSlot::kCanErrors, [this](const TickContext&) {
     const int baud[2] = {settings_.bus[0].baudrate, settings_.bus[1].baudrate};
     traffic_->statistics().ReportCanErrors(baud, traffic_->loopbackDropped());
@@ -423,11 +426,15 @@ void Application::drainDeferredMessages() {
   if (dropped > 0) messages_.PrintMessage("CAN: (%u further driver messages were lost)", dropped);
 }
 
-void Application::pumpWithinBudget() {
+int Application::pumpWithinBudget() {
   const double startMs = clock_.nowMs();
-  while (ProcessReceivedFrames(kDefaultPumpLimit) == kDefaultPumpLimit) {
-    if (clock_.nowMs() - startMs >= kPumpBudgetMs) break;
+  int handled = 0;
+  for (;;) {
+    const int batch = ProcessReceivedFrames(kDefaultPumpLimit);
+    handled += batch;
+    if (batch != kDefaultPumpLimit || clock_.nowMs() - startMs >= kPumpBudgetMs) break;
   }
+  return handled;
 }
 
 int Application::ProcessReceivedFrames(int maxFrames) {
@@ -495,6 +502,7 @@ void Application::shutDown(bool save) {
   player_->StopPlayer();
   logger_->CloseLogFile();
   // Tool windows close here once they exist.
+  nodeScan_->stop();
 
   if (commandFile_.modified() && !commandFile_.path().empty()) {
     char question[1024];

@@ -16,6 +16,7 @@
 #include "app/canopen_session.h"
 #include "app/lss_session.h"
 #include "app/remote_browser_session.h"
+#include "app/node_scan_session.h"
 #include "app/command_file.h"
 #include "app/frame_consumers.h"
 #include "app/instance_lock.h"
@@ -181,6 +182,8 @@ class Application {
   LssSession& lss() { return *lss_; }
   // The remote browser's dictionary, passes and dictionary scan.
   RemoteBrowserSession& remoteBrowser() { return *remoteBrowser_; }
+  // The node scanner, stepped on the idle tick and for each received frame while it is active.
+  NodeScanSession& nodeScan() { return *nodeScan_; }
   const CanopenSession& canopen() const { return *canopen_; }
   SdoClientPort& sdoPort();
   // A blocking SDO wait is running: it pumps the frames and the tick leaves the script alone.
@@ -202,7 +205,7 @@ class Application {
   void processArguments();
   void drainDeferredMessages();
   // Batches of kDefaultPumpLimit frames while frames wait and the budget lasts.
-  void pumpWithinBudget();
+  int pumpWithinBudget();
   // One round of the pump for a blocking wait; inside the pump (a script the frame slice runs)
   // the frames are taken all the same, or the answer the wait needs would never come.
   int pumpFromWait();
@@ -266,6 +269,7 @@ class Application {
   std::unique_ptr<RemoteBrowserSession> remoteBrowser_;
   class SdoWaitPort;
   std::unique_ptr<SdoWaitPort> sdoPort_;
+  std::unique_ptr<NodeScanSession> nodeScan_;
   std::unique_ptr<InterpState> interpState_;
   class ScriptBinding;
   std::unique_ptr<ScriptBinding> scriptBinding_;

@@ -29,8 +29,11 @@ std::string CommandLineUsage() {
          "                        of that server) or qtcan:PLUGIN:NAME (a Qt CAN bus device, e.g.\n"
          "                        qtcan:virtualcan:can0 or qtcan:virtualcan:tcp://127.0.0.1:PORT/can0)\n"
          "  --list-interfaces     print the CAN interfaces this machine offers, then exit\n"
+         "  --scan-nodes          ask node IDs 1..127 for device type and name once after start-up\n"
+         "                        and print the nodes found (headless)\n"
          "  exit status (headless): 0 all done; 1 an error in the script or a file that could not be\n"
-         "                        used; 2 a script or replay still running at --exit-after or a signal\n"
+         "                        used; 2 a script, replay or scan still running at --exit-after or a\n"
+         "                        signal\n"
          "  FILE                  *.bpr / *.txt: load into the command editor\n";
 }
 
@@ -75,6 +78,8 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out, std::
       if (!ParseInterfaceOption(v, out.interfaceOption, error)) return false;
     } else if (arg == "--list-interfaces") {
       out.listInterfaces = true;
+    } else if (arg == "--scan-nodes") {
+      out.scanNodes = true;
     } else if (arg == "--lss-scan") {
       out.lssScan = true;
     } else if (arg == "--lss-options" || arg == "--lss-first-node" || arg == "--lss-baud") {
@@ -102,6 +107,7 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out, std::
                                : !out.playFile.empty()   ? "--play"
                                : !out.runFile.empty()    ? "--run"
                                : out.lssScan             ? "--lss-scan"
+                               : out.scanNodes           ? "--scan-nodes"
                                                          : nullptr;
     if (headlessOnly) {
       error = std::string("option ") + headlessOnly + " needs --headless";

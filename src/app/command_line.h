@@ -26,6 +26,7 @@ struct CommandLine {
   // --interface: bus 1's interface for this run only (GUI and headless)
   InterfaceOption interfaceOption;
   bool listInterfaces = false;  // --list-interfaces: print what this machine offers, then exit
+  bool scanNodes = false;  // headless: run the node scanner once after start-up
   std::vector<std::string> files;
 };
 

@@ -89,6 +89,7 @@ int RunHeadless(const CommandLine& commandLine, AppOptions options) {
   const bool playing = !commandLine.playFile.empty();
   const bool scripting = !commandLine.runFile.empty();
   const bool lssScanning = commandLine.lssScan;
+  const bool nodeScanning = commandLine.scanNodes;
   if (recording && playing) {
     // The player opens its file only after start-up; asked then, the logger would already have
     // appended its first line to the file.
@@ -109,6 +110,7 @@ int RunHeadless(const CommandLine& commandLine, AppOptions options) {
   bool playStarted = false, playOpened = false, scriptStarted = false;
   bool playDone = !playing, scriptDone = !scripting;
   bool lssStarted = false, lssDone = !lssScanning;
+  bool nodeScanStarted = false, nodeScanDone = !nodeScanning;
   bool cut = false;
   int stopSignal = 0;
 
@@ -155,12 +157,22 @@ int RunHeadless(const CommandLine& commandLine, AppOptions options) {
       for (const std::string& line : app.lss().reportLines()) app.messages().printText(line);
       if (app.lss().master().step() == LssMasterState::kStopped) failed = true;
     }
+    if (nodeScanning && !nodeScanStarted && app.running()) {
+      nodeScanStarted = true;
+      app.nodeScan().start();
+      continue;
+    }
+    if (nodeScanStarted && !nodeScanDone && !app.nodeScan().active()) {
+      nodeScanDone = true;
+      for (const std::string& line : app.nodeScan().reportLines()) app.messages().printText(line);
+    }
     if (scriptStarted && !scriptDone && !app.program().running()) {
       scriptDone = true;
       if (app.program().stoppedByError()) failed = true;
     }
     if (playOpened && !playDone && app.player().state() != PlayerState::kPlaying) playDone = true;
-    if ((scripting || playing || lssScanning) && scriptDone && playDone && lssDone) {
+    if ((scripting || playing || lssScanning || nodeScanning) && scriptDone && playDone && lssDone &&
+        nodeScanDone) {
       // All the work is done: one more tick takes in the last echoes, then the run ends.
       app.tick();
       ui.flush();
@@ -190,6 +202,11 @@ int RunHeadless(const CommandLine& commandLine, AppOptions options) {
     if (!lssDone) {
       app.messages().PrintMessage("LSS scan still running %s: stopped.", why.c_str());
       app.lss().stop();
+      unfinished = true;
+    }
+    if (!nodeScanDone) {
+      app.messages().PrintMessage("Node scan still running %s: stopped.", why.c_str());
+      app.nodeScan().stop();
       unfinished = true;
     }
     if (!playDone) {

@@ -3,6 +3,7 @@
 // every Rx and Tx line too. --record opens the logger at start-up (never into the --play file);
 // --play plays a log file once after start-up, stepping the player every millisecond between
 // ticks, and prints a summary line at the end. --run loads a script and runs it after start-up.
+// --lss-scan and --scan-nodes run the LSS master or the node scanner once and print what it found.
 // The run ends when the script and the replay given have both ended, at --exit-after, or at
 // SIGINT or SIGTERM, and runs the normal shutdown; work still running then is named as stopped.
 #pragma once

@@ -323,6 +323,19 @@ void MainWindow::showLssMaster() {
   lssWindow_->raise();
 }
 
+void MainWindow::showNodeScanner() {
+  if (nodeScannerWindow_.isNull()) {
+    nodeScannerWindow_ = new NodeScannerWindow(app_, this);
+    nodeScannerWindow_->setObjectName(QStringLiteral("NodeScannerWindow"));
+    connect(nodeScannerWindow_, &NodeScannerWindow::nodeIdOffered, this, [this](int nodeId) {
+      app_.settings().sdo.clientNodeId = nodeId;
+      app_.canopen().markSettingsChanged();
+    });
+  }
+  nodeScannerWindow_->show();
+  nodeScannerWindow_->raise();
+}
+
 void MainWindow::buildToolsMenu() {
   QMenu* tools = menuBar()->addMenu(caption("&Tools"));
   sdoServerAction_ = tools->addAction(caption("SDO &Server (active)"));
@@ -362,6 +375,9 @@ void MainWindow::buildToolsMenu() {
     const int first = range.first, last = range.last;
     connect(item, &QAction::triggered, this, [this, first, last] { openDictionaryScan(first, last); });
   }
+  QAction* nodeScan = tools->addAction(caption("Scan for CANopen slaves in the network (using SDO)"));
+  nodeScan->setObjectName(QStringLiteral("MI_NodeScanner"));
+  connect(nodeScan, &QAction::triggered, this, &MainWindow::showNodeScanner);
   connect(tools, &QMenu::aboutToShow, this, &MainWindow::refreshToolsMenu);
   refreshToolsMenu();
   tools->addSeparator();

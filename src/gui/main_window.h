@@ -24,6 +24,7 @@
 #include "gui/dictionary_scanner_window.h"
 #include "gui/interface_window.h"
 #include "gui/lss_master_window.h"
+#include "gui/node_scanner_window.h"
 #include "gui/logger_lamp.h"
 #include "gui/messages_pane.h"
 #include "gui/player_window.h"
@@ -107,6 +108,10 @@ class MainWindow : public QMainWindow {
   void refreshDictionaryScan();
   // Shows the scanner window with the session's form, creating it when none is open.
   void showDictionaryScanner();
+  // Shows the "CANopen Node Scanner" window (Tools menu, remote browser), creating it when it is
+  // not open; the node picked on close becomes the SDO client's node.
+  void showNodeScanner();
+  NodeScannerWindow* nodeScannerWindow() const { return nodeScannerWindow_; }
   // Opens the settings window on its SDO tab, except while a blocking SDO wait runs.
   void openSdoSettings();
   void refreshToolsMenu();
@@ -229,6 +234,7 @@ class MainWindow : public QMainWindow {
   LssMasterWindow* lssWindow_ = nullptr;
   QPointer<DictionaryScannerWindow> scannerWindow_;
   int scansSeen_ = 0;  // scans finished when the scanner window last looked
+  QPointer<NodeScannerWindow> nodeScannerWindow_;  // destroyed when closed
   QAction* sdoServerAction_ = nullptr;
   QAction* sdoClientAction_ = nullptr;
   FileChooser chooseFile_;

@@ -357,7 +357,9 @@ class Device:
         if (self.identity[sub] ^ id_number) >> bit:
             return None
         if bit == 0:
-            if sub == 3:
+            # The confirmation of the last part sends LSSNext back below LSSSub; a BitCheck 0
+            # query that only asks for bit 0 leaves the position where it is.
+            if nxt < sub:
                 self.enter(True)
             else:
                 self.scan_pos = nxt
