@@ -423,6 +423,7 @@ void MainWindow::showDictionaryBrowser(DictionaryBrowserWindow::Kind kind) {
       app_.remoteBrowser().openScanOfBrowserNode();
       showDictionaryScanner();
     });
+    connect(window, &DictionaryBrowserWindow::nodeScanRequested, this, &MainWindow::showNodeScanner);
   }
   window->show();
   window->raise();

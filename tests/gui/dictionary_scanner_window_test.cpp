@@ -116,6 +116,9 @@ TEST_F(DictionaryScannerWindows, BrowserMenuOpensTheStoredRangeAndStopClosesTheW
   }
   ASSERT_NE(scanEntries, nullptr);
   ASSERT_NE(scanNodes, nullptr);
+  scanNodes->trigger();
+  ASSERT_NE(main.nodeScannerWindow(), nullptr) << "the browser's node scan item opens the node scanner";
+  main.nodeScannerWindow()->close();
   scanEntries->trigger();
   QPointer<DictionaryScannerWindow> scanner = main.dictionaryScanner();
   ASSERT_FALSE(scanner.isNull());
