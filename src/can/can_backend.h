@@ -127,6 +127,8 @@ std::unique_ptr<CanBackend> MakeCvUdpBackend(CanBackendHost& host);
 std::unique_ptr<CanBackend> MakeVendorBackend(CanBackendHost& host, const CanInterfaceTypeRow& row);
 // Kvaser CANLIB (type 7), loading the library from the row's file names.
 std::unique_ptr<CanBackend> MakeKvaserBackend(CanBackendHost& host, const CanInterfaceTypeRow& row);
+// Vector XL (type 8), likewise.
+std::unique_ptr<CanBackend> MakeVectorBackend(CanBackendHost& host, const CanInterfaceTypeRow& row);
 
 // NTCAN's baud-rate codes: kbit/s -> code, -1 when the library has no code for the rate.
 int NtcanBaudCode(int baudKbit);
