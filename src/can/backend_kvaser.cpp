@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "can/can_backend.h"
@@ -237,6 +238,10 @@ class KvaserBackend final : public CanBackend {
       }
     }
     loaded_ = true;
+    {
+      std::lock_guard<std::mutex> guard(clockMutex_);
+      clockTimer_ = readTimer_;
+    }
     trace("KVASER_CAN_LoadAndCheckCanLib: returning, success.");
     host_.setError("UCAN_Init: Loaded %s .", versionText().c_str());
     return 1;
@@ -244,6 +249,10 @@ class KvaserBackend final : public CanBackend {
 
   void close() override {
     if (!lib_.isOpen()) return;
+    {
+      std::lock_guard<std::mutex> guard(clockMutex_);
+      clockTimer_ = nullptr;
+    }
     if (loaded_) {
       for (int bus = 0; bus < kMaxChannels; ++bus) closeChannel(bus);
       unloadLibrary_();
@@ -453,13 +462,13 @@ class KvaserBackend final : public CanBackend {
   }
 
   bool referenceTimeMs(double& out) override {
-    // Read on whichever thread reads the UCAN clock: only atomics and the library, which is
-    // thread-safe, are touched.
-    if (!loaded_.load()) return false;
+    // Read on whichever thread reads the UCAN clock: the lock keeps the library loaded meanwhile.
+    std::lock_guard<std::mutex> guard(clockMutex_);
+    if (!clockTimer_) return false;
     for (int bus = 0; bus < kMaxChannels; ++bus) {
       const int handle = handle_[bus].load();
       unsigned long timer = 0;
-      if (handle >= 0 && readTimer_(handle, &timer) == kOk) {
+      if (handle >= 0 && clockTimer_(handle, &timer) == kOk) {
         out = static_cast<double>(timer) + timerOffsetMs_[bus].load();
         return true;
       }
@@ -614,7 +623,7 @@ class KvaserBackend final : public CanBackend {
 
   CanInterfaceTypeRow row_;
   SharedLibrary lib_;
-  std::atomic<bool> loaded_{false};
+  bool loaded_ = false;
   int channels_ = 0;
   std::string names_[kMaxChannels];
   std::atomic<int> handle_[kMaxChannels];
@@ -623,6 +632,8 @@ class KvaserBackend final : public CanBackend {
   int txFailures_[kMaxChannels] = {};
   uint32_t errorFrames_[kMaxChannels] = {};
   int runningWildNotices_ = 0;
+  std::mutex clockMutex_;
+  CanReadTimerFn clockTimer_ = nullptr;  // under clockMutex_
 
   CanInitializeLibraryFn initializeLibrary_ = nullptr;
   CanHandleFn close_ = nullptr, busOn_ = nullptr, resetBus_ = nullptr;

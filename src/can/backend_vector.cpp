@@ -3,8 +3,10 @@
 // The driver's own folders of another platform are not searched here: the row's file names are
 // the only attempts, and the trace still says when they failed. An entry point the library lacks
 // makes just the calls that need it answer "not loaded".
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -141,6 +143,11 @@ class VectorBackend final : public CanBackend {
       return 0;
     }
     driverOpen_ = true;
+    {
+      std::lock_guard<std::mutex> guard(timeMutex_);
+      getSyncTime_ = lib_.entry<XlGetSyncTimeFn>("xlGetSyncTime");
+      haveTimeBase_ = false;
+    }
     config_ = XlDriverConfig{};
     auto getConfig = lib_.entry<XlGetDriverConfigFn>("xlGetDriverConfig");
     if (!getConfig || getConfig(&config_) != kSuccess) config_ = XlDriverConfig{};
@@ -158,6 +165,10 @@ class VectorBackend final : public CanBackend {
       if (auto closeDriver = lib_.entry<XlVoidFn>("xlCloseDriver")) closeDriver();
     }
     driverOpen_ = false;
+    {
+      std::lock_guard<std::mutex> guard(timeMutex_);
+      getSyncTime_ = nullptr;
+    }
     lib_.close();
   }
 
@@ -179,6 +190,7 @@ class VectorBackend final : public CanBackend {
     p = Port{};
     p.handle = port;
     p.mask = mask;
+    clockPort_[bus] = port;
     if (!setBaudrate(bus, baudKbit, 0)) {
       closePort(bus);
       return 0;
@@ -284,15 +296,42 @@ class VectorBackend final : public CanBackend {
     if (!driverOpen_) return 0;
     Port& p = ports_[bus];
     if (p.handle < 0) return 0;
+    double before = 0, after = 0;
+    bool timed;
+    {
+      std::lock_guard<std::mutex> guard(timeMutex_);
+      timed = syncTimeMsLocked(p.handle, before);
+    }
     deactivate(p);
     if (auto flush = lib_.entry<XlPortFn>("xlFlushReceiveQueue")) flush(p.handle);
     if (auto flush = lib_.entry<XlPortMaskFn>("xlCanFlushTransmitQueue")) flush(p.handle, p.mask);
-    return activate(p) ? 1 : 0;
+    const int ok = activate(p) ? 1 : 0;
+    // A driver clock that restarted with the controller must not take the UCAN clock back with it.
+    std::lock_guard<std::mutex> guard(timeMutex_);
+    if (timed && syncTimeMsLocked(p.handle, after) && after < before) timeBaseMs_ -= before - after;
+    return ok;
   }
 
   bool popupHardwareConfig() override {
     auto popup = lib_.entry<XlPopupHwConfigFn>("xlPopupHwConfig");
     return driverOpen_ && popup && popup(nullptr, 0) == kSuccess;
+  }
+
+  // The driver's time, relative to the smallest value seen. Read on whichever thread reads the UCAN
+  // clock: only the atomic port copies, the time base under its lock and the library are touched.
+  bool referenceTimeMs(double& out) override {
+    std::lock_guard<std::mutex> guard(timeMutex_);
+    for (const std::atomic<long>& port : clockPort_) {
+      const long handle = port.load();
+      double ms = 0;
+      if (handle >= 0 && syncTimeMsLocked(handle, ms)) {
+        if (!haveTimeBase_ || ms < timeBaseMs_) timeBaseMs_ = ms;
+        haveTimeBase_ = true;
+        out = ms - timeBaseMs_;
+        return true;
+      }
+    }
+    return false;
   }
 
   int channelCount() const override { return static_cast<int>(config_.channelCount); }
@@ -385,6 +424,7 @@ class VectorBackend final : public CanBackend {
     Port& p = ports_[bus];
     if (p.handle < 0) return;
     deactivate(p);
+    clockPort_[bus] = -1;
     if (auto closeFn = lib_.entry<XlPortFn>("xlClosePort")) closeFn(p.handle);
     p = Port{};
   }
@@ -426,7 +466,7 @@ class VectorBackend final : public CanBackend {
       out.rtr = (event.flags & kFlagRemote) ? 1 : 0;
       out.length = static_cast<uint8_t>(event.dlc > 8 ? 8 : event.dlc);
       if (!out.rtr) std::memcpy(out.data, event.data, out.length);
-      out.timestamp = static_cast<uint32_t>(event.timeStamp / 1000000u);
+      out.timestamp = eventTimeMs(event.timeStamp);
       return 1;
     }
     return 0;
@@ -443,6 +483,22 @@ class VectorBackend final : public CanBackend {
     if (busStatus & kChipActive) p.status &= static_cast<uint8_t>(~(kUcanBusOff | kUcanBusError));
   }
 
+  // Needs timeMutex_: the library is not unloaded while it is held.
+  bool syncTimeMsLocked(long handle, double& ms) {
+    uint64_t ns = 0;
+    if (!getSyncTime_ || getSyncTime_(handle, &ns) != kSuccess) return false;
+    ms = static_cast<double>(ns / 1000000u);
+    return true;
+  }
+
+  // Event times on the same base as the driver time the UCAN clock follows.
+  uint32_t eventTimeMs(uint64_t ns) {
+    double ms = static_cast<double>(ns / 1000000u);
+    std::lock_guard<std::mutex> guard(timeMutex_);
+    if (haveTimeBase_) ms -= timeBaseMs_;
+    return ms < 0 ? 0u : static_cast<uint32_t>(static_cast<uint64_t>(ms));
+  }
+
   int notLoaded(const char* operation) {
     host_.setError("%s: %s not loaded !", operation, row_.caption.c_str());
     return 0;
@@ -457,6 +513,11 @@ class VectorBackend final : public CanBackend {
   bool driverOpen_ = false;
   XlDriverConfig config_{};
   Port ports_[2];
+  std::atomic<long> clockPort_[2] = {-1, -1};
+  std::mutex timeMutex_;
+  XlGetSyncTimeFn getSyncTime_ = nullptr;
+  bool haveTimeBase_ = false;
+  double timeBaseMs_ = 0;
 };
 
 }  // namespace

@@ -25,6 +25,9 @@ class VectorTest : public ::testing::Test {
     blockNext_ = fake_.control<FakeXlBlockNextFn>("fake_xl_block_next");
     pushEvent_ = fake_.control<FakeXlPushEventFn>("fake_xl_push_event");
     setErrorStrings_ = fake_.control<FakeXlSetErrorStringsFn>("fake_xl_set_error_strings");
+    setSyncTime_ = fake_.control<FakeXlSetSyncTimeFn>("fake_xl_set_sync_time");
+    setSyncTimeOnActivate_ =
+        fake_.control<FakeXlSetSyncTimeOnActivateFn>("fake_xl_set_sync_time_on_activate");
     CanInterfaceTypeRow row = *ucan_.interfaceTypes().find(kIntfVector);
     row.libraryNames = {fakePath};
     ucan_.registerInterfaceType(row);
@@ -35,9 +38,13 @@ class VectorTest : public ::testing::Test {
     params_.vectorAccessMask = 1;
   }
 
+  // The calls since the last look, without the driver time reads (the UCAN clock's, at any moment).
   std::vector<std::string> calls() {
     std::vector<std::string> all = VendorFakeLibrary::Lines(log_());
-    std::vector<std::string> fresh(all.begin() + static_cast<long>(std::min(seen_, all.size())), all.end());
+    std::vector<std::string> fresh;
+    for (size_t i = std::min(seen_, all.size()); i < all.size(); ++i) {
+      if (all[i].rfind("xlGetSyncTime(", 0) != 0) fresh.push_back(all[i]);
+    }
     seen_ = all.size();
     return fresh;
   }
@@ -71,6 +78,8 @@ class VectorTest : public ::testing::Test {
   FakeXlBlockNextFn blockNext_;
   FakeXlPushEventFn pushEvent_;
   FakeXlSetErrorStringsFn setErrorStrings_;
+  FakeXlSetSyncTimeFn setSyncTime_;
+  FakeXlSetSyncTimeOnActivateFn setSyncTimeOnActivate_;
   size_t seen_ = 0;
 
   ManualClock clock_{1000.0};
@@ -234,14 +243,12 @@ TEST_F(VectorTest, AFailedActivationIsReportedOnce) {
 
 TEST_F(VectorTest, TransmitSendsOneEventWithExtendedAndRemoteBits) {
   openController();
-  clock_.set(3000);
   CanFrame f;
   f.id = 0x1234567 | CanFrame::kExtended;
   f.length = 2;
   f.data[0] = 0xAB;
   f.data[1] = 0xCD;
   ASSERT_EQ(ucan_.UCAN_Transmit(0, f), 1);
-  EXPECT_EQ(f.timestamp, 3000u);
   CanFrame remote;
   remote.id = 0x7FF;
   remote.rtr = 1;
@@ -261,6 +268,33 @@ TEST_F(VectorTest, TransmitSendsOneEventWithExtendedAndRemoteBits) {
   EXPECT_EQ(ucan_.UCAN_Status(0), kUcanTxError);
   ASSERT_EQ(ucan_.UCAN_Transmit(0, f), 1);
   EXPECT_EQ(ucan_.UCAN_Status(0), 0);
+}
+
+TEST_F(VectorTest, TheClockAndFrameTimesFollowTheDriverTimeFromItsSmallestValue) {
+  openController();
+  setSyncTime_(5000000000ull);
+  clock_.set(3000);
+  EXPECT_EQ(ucan_.clockMsWhole(), 0u);
+  setSyncTime_(6500000000ull);
+  clock_.advance(1000);
+  EXPECT_EQ(ucan_.clockMsWhole(), 1500u);
+  CanFrame f;
+  pushFrame(0x1, 0, 0, 6400000000ull);
+  ASSERT_EQ(ucan_.UCAN_Receive(0, f), 1);
+  EXPECT_EQ(f.timestamp, 1400u);
+  CanFrame sent;
+  ASSERT_EQ(ucan_.UCAN_Transmit(0, sent), 1);
+  EXPECT_EQ(sent.timestamp, 1500u);
+  // An event older than the first driver time read cannot be negative.
+  pushFrame(0x2, 0, 0, 1000000ull);
+  ASSERT_EQ(ucan_.UCAN_Receive(0, f), 1);
+  EXPECT_EQ(f.timestamp, 0u);
+
+  // A driver clock that restarts with the controller does not take the UCAN clock back.
+  setSyncTimeOnActivate_(1000000000ull);
+  ASSERT_EQ(ucan_.resetController(0), 1);
+  clock_.advance(1000);
+  EXPECT_EQ(ucan_.clockMsWhole(), 1500u);
 }
 
 class VectorPartialTest : public VectorTest {

@@ -27,6 +27,7 @@ struct Driver {
   long nextPort = 1;
   bool errorStrings = true;
   uint64_t syncTime = 0;
+  uint64_t syncTimeOnActivate = 0;  // 0: unchanged
   void reset() {
     log.clear();
     channels = 2;
@@ -36,6 +37,8 @@ struct Driver {
     events.clear();
     nextPort = 1;
     errorStrings = true;
+    syncTime = 0;
+    syncTimeOnActivate = 0;
   }
 };
 
@@ -113,6 +116,16 @@ FAKE_EXPORT void fake_xl_push_event(const FakeXlEvent* event) {
   driver().events.push_back(*event);
 }
 
+FAKE_EXPORT void fake_xl_set_sync_time(uint64_t ns) {
+  std::lock_guard<std::recursive_mutex> guard(driver().mutex);
+  driver().syncTime = ns;
+}
+
+FAKE_EXPORT void fake_xl_set_sync_time_on_activate(uint64_t ns) {
+  std::lock_guard<std::recursive_mutex> guard(driver().mutex);
+  driver().syncTimeOnActivate = ns;
+}
+
 FAKE_EXPORT void fake_xl_set_error_strings(int available) {
   std::lock_guard<std::recursive_mutex> guard(driver().mutex);
   driver().errorStrings = available != 0;
@@ -173,6 +186,11 @@ FAKE_EXPORT int xlCanSetChannelBitrate(long port, uint64_t mask, unsigned long b
 }
 
 FAKE_EXPORT int xlActivateChannel(long port, uint64_t mask, unsigned busType, unsigned flags) {
+  {
+    std::lock_guard<std::recursive_mutex> guard(driver().mutex);
+    if (driver().syncTimeOnActivate) driver().syncTime = driver().syncTimeOnActivate;
+    driver().syncTimeOnActivate = 0;
+  }
   return Call("xlActivateChannel", 0, "%ld, 0x%llx, %u, %u", port, static_cast<unsigned long long>(mask),
               busType, flags);
 }
@@ -227,7 +245,10 @@ FAKE_EXPORT int xlCanSetChannelAcceptance(long port, uint64_t mask, unsigned lon
 }
 
 FAKE_EXPORT int xlGetSyncTime(long port, uint64_t* time) {
-  *time = driver().syncTime;
+  {
+    std::lock_guard<std::recursive_mutex> guard(driver().mutex);
+    *time = driver().syncTime;
+  }
   return Call("xlGetSyncTime", 0, "%ld", port);
 }
 

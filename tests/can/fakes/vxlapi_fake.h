@@ -40,5 +40,9 @@ using FakeXlFailNextFn = void (*)(const char* entry, int status);
 using FakeXlBlockNextFn = void (*)(const char* entry, int ms);
 // Queued for the port that opened first with that access mask; xlReceive answers them in order.
 using FakeXlPushEventFn = void (*)(const FakeXlEvent* event);
+// What xlGetSyncTime answers (ns).
+using FakeXlSetSyncTimeFn = void (*)(uint64_t ns);
+// The driver clock jumps to this at the next activation (a controller restart).
+using FakeXlSetSyncTimeOnActivateFn = void (*)(uint64_t ns);
 using FakeXlSetErrorStringsFn = void (*)(int available);
 }
