@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "base/message_queue.h"
 #include "can/fakes/canlib_fake.h"
+#include "can/interface_types.h"
 #include "can/ucan.h"
 #include "can/vendor_fake_library.h"
 
@@ -491,6 +494,46 @@ TEST_F(KvaserTest, AnUnsteadyClockDuringControllerStartIsNoticedAtMostTenTimes) 
   ASSERT_EQ(other.UCAN_InitCtrl(1, 500, 0), 1);
   clock_.setAutoAdvance(0);
   EXPECT_EQ(otherLines.size(), 1u);
+}
+
+// A host of its own: UCAN refuses bus 255 for filters before any back-end sees it, but the back-end
+// sets both channels for it.
+class FilterHost final : public CanBackendHost {
+ public:
+  void setErrorV(const char* format, va_list args) override {
+    char buf[256];
+    std::vsnprintf(buf, sizeof buf, format, args);
+    errors.emplace_back(buf);
+  }
+  uint32_t clockMsWhole() override { return 0; }
+  const CanInterfaceSettings& params() const override { return settings; }
+  int baudrate(int) const override { return 0; }
+  int fdDataRate(int) const override { return 0; }
+  std::shared_ptr<VirtualBus> virtualBus() override { return nullptr; }
+  CvUdpEndpoint* cvudpEndpoint() override { return nullptr; }
+  std::vector<std::string> errors;
+  CanInterfaceSettings settings;
+};
+
+TEST(KvaserBackendAlone, AFilterForAnyBusGoesToBothChannels) {
+  VendorFakeLibrary fake(BUSPROBE_FAKE_FAKE_CANLIB);
+  fake.control<FakeCanlibResetFn>("fake_canlib_reset")();
+  auto log = fake.control<FakeCanlibLogFn>("fake_canlib_log");
+  FilterHost host;
+  CanInterfaceTypeRow row = *CanInterfaceTable().find(kIntfKvaser);
+  row.libraryNames = {BUSPROBE_FAKE_FAKE_CANLIB};
+  auto kvaser = MakeKvaserBackend(host, row);
+  ASSERT_EQ(kvaser->open(), 1);
+  ASSERT_EQ(kvaser->initCtrl(0, 500, 0), 1);
+  ASSERT_EQ(kvaser->initCtrl(1, 500, 0), 1);
+  const size_t before = VendorFakeLibrary::Lines(log()).size();
+  EXPECT_EQ(kvaser->setRcvId(255, 0x100, 0x700), 1);
+  const std::vector<std::string> all = VendorFakeLibrary::Lines(log());
+  EXPECT_EQ(std::vector<std::string>(all.begin() + static_cast<long>(before), all.end()),
+            (std::vector<std::string>{"canSetAcceptanceFilter(5, 0x100, 0x700, 0) = 0",
+                                      "canSetAcceptanceFilter(6, 0x100, 0x700, 0) = 0"}));
+  kvaser->close();
+  kvaser->close();  // twice is harmless
 }
 
 TEST(KvaserSlowDriver, ABlockingReadGivesExactlyOneSlowDriverLine) {
