@@ -32,6 +32,13 @@ class CanBackendHost {
   // translated before it is filled in; a text passed whole as ("%s", text) is translated as itself.
   void setError(const char* format, ...) __attribute__((format(printf, 2, 3)));
   virtual void setErrorV(const char* format, va_list args) = 0;
+  // A line for the messages window that is a notice, not the failure of the call (the last-error
+  // text stays free for that). A host without a window drops it.
+  virtual void printNotice(const std::string& /*line*/) {}
+  // The local time base the UCAN clock runs on (ms), for drivers that relate their own timers to it.
+  virtual double localMs() { return 0.0; }
+  // True while the slow-driver watchdog holds: drivers then skip their optional queries.
+  virtual bool driverSlow() const { return false; }
 
   // The UCAN clock in whole milliseconds: frame timestamps.
   virtual uint32_t clockMsWhole() = 0;
@@ -88,6 +95,8 @@ class CanBackend {
   // Opens the driver's own hardware configuration tool without waiting for it; false when the
   // driver has none or it could not be opened.
   virtual bool popupHardwareConfig() { return false; }
+  // Restarts the bus's controller (after bus-off); 1/0. Types without one have nothing to reset.
+  virtual int resetController(int /*bus*/) { return 0; }
 
   // The back-end's own time base for the UCAN clock's resynchronisation; false = use local time.
   // Called on whichever thread reads the clock.
@@ -116,6 +125,10 @@ std::unique_ptr<CanBackend> MakeCvUdpBackend(CanBackendHost& host);
 // Types 2 and 4..8: the vendor libraries. Without the library every call fails with its text; the
 // row gives the caption and the "not loaded" line.
 std::unique_ptr<CanBackend> MakeVendorBackend(CanBackendHost& host, const CanInterfaceTypeRow& row);
+// Kvaser CANLIB (type 7), loading the library from the row's file names.
+std::unique_ptr<CanBackend> MakeKvaserBackend(CanBackendHost& host, const CanInterfaceTypeRow& row);
+// Vector XL (type 8), likewise.
+std::unique_ptr<CanBackend> MakeVectorBackend(CanBackendHost& host, const CanInterfaceTypeRow& row);
 
 // NTCAN's baud-rate codes: kbit/s -> code, -1 when the library has no code for the rate.
 int NtcanBaudCode(int baudKbit);

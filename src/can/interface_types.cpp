@@ -41,9 +41,10 @@ CanInterfaceTable::CanInterfaceTable() {
       {kIntfPcanUsb, "PCAN-USB LIGHT", "UCAN_Init: PCAN-USB-LIGHT driver (PCAN_USB.DLL) not loaded !", 1,
        pcanLight},
       {kIntfCanApi2, "PEAK CanApi2 driver", "UCAN_Init: Peak's CANAPI2 driver not loaded !", 1, canApi2},
-      {kIntfKvaser, "KVASER CANLIB", "UCAN_Init: FAILED loading Kvaser's CANLIB32 !", 0, Vendor,
+      {kIntfKvaser, "KVASER CANLIB", "UCAN_Init: FAILED loading Kvaser's CANLIB32 !", 0, MakeKvaserBackend,
        {"libcanlib.so", "libcanlib.so.1"}},
-      {kIntfVector, "VECTOR XL Driver", "UCAN_Init: FAILED loading Vector's VXLAPI.DLL !", 0, Vendor},
+      {kIntfVector, "VECTOR XL Driver", "UCAN_Init: FAILED loading Vector's VXLAPI.DLL !", 0,
+       MakeVectorBackend},
       {kIntfSocketCan, "Linux SocketCAN", "", 2, socketCan},
       {kIntfVirtual, "Virtual bus (built-in)", "", 2, virtualBus},
       // Its back-end lives in a library of its own (it needs Qt) and takes this row's place when

@@ -451,6 +451,25 @@ UcanTxResult Ucan::tryTransmit(int bus, CanFrame& frame) {
   return result == kTransmitRefused ? UcanTxResult::kRefused : UcanTxResult::kFailed;
 }
 
+int Ucan::resetController(int bus) {
+  std::lock_guard<UcanLock> guard(lock_);
+  if (!validBus(bus)) return 0;
+  const double start = clock_.nowMs();
+  const int ok = backend_->resetController(bus);
+  noteDuration(start, "ResetController");
+  flushPendingPrints();
+  return ok;
+}
+
+void Ucan::printNotice(const std::string& line) {
+  // The window's printer belongs to the user-interface thread; a relay thread queues its line.
+  if (std::this_thread::get_id() == ownerThread_) {
+    printCan(line);
+  } else {
+    messages_.QueueCanMessage("%s", line.c_str());
+  }
+}
+
 int Ucan::channelCount() const {
   const CanInterfaceTypeRow* row = interfaces_.find(backend_->type());
   return row && row->channelCount > 0 ? row->channelCount : backend_->channelCount();

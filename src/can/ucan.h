@@ -134,6 +134,8 @@ class Ucan final : public CanBackendHost {
   std::string channelName(int bus) const;
   // The loaded driver's hardware configuration tool (see CanBackend::popupHardwareConfig).
   bool popupHardwareConfig() { return backend_ && backend_->popupHardwareConfig(); }
+  // The reset-controller helper: restarts the bus's controller, watched like a receive.
+  int resetController(int bus);
 
   // --- the UCAN clock (ms, resynchronised with the back-end at most once per second)
   double clockMs();
@@ -190,6 +192,9 @@ class Ucan final : public CanBackendHost {
     int port = 0;
   };
   void setErrorV(const char* format, va_list args) override;
+  void printNotice(const std::string& line) override;
+  double localMs() override { return clock_.nowMs(); }
+  bool driverSlow() const override { return slowDriver_; }
   // The translation of a format, or the format itself when the translation would consume other
   // arguments than the original.
   const char* translateFormat(const char* format) const;
