@@ -12,18 +12,6 @@ namespace busprobe {
 
 namespace {
 
-// The library's message record; the type byte says what the message is.
-struct Api2Msg {
-  uint32_t id;
-  uint8_t msgType;
-  uint8_t len;
-  uint8_t data[8];
-};
-constexpr uint8_t kMsgStandard = 0x00;
-constexpr uint8_t kMsgRemote = 0x01;
-constexpr uint8_t kMsgExtended = 0x02;
-constexpr uint8_t kMsgStatus = 0x80;
-
 constexpr uint16_t kNetParamHardware = 19;
 constexpr uint16_t kHwParamBtr0Btr1 = 7;
 // Results of CAN_Write that mean the frame was not sent.
@@ -42,8 +30,8 @@ using GetParamFn = uint32_t (*)(uint32_t object, uint16_t param, uint32_t* value
 using SetParamFn = uint32_t (*)(uint32_t object, uint16_t param, uint32_t value);
 using ResetHardwareFn = uint32_t (*)(uint32_t hardware);
 using StatusFn = uint32_t (*)(uint32_t hardware);
-using ReadFn = uint32_t (*)(uint32_t client, Api2Msg* msg, uint32_t* receiveTimeMs);
-using WriteFn = uint32_t (*)(uint32_t client, uint32_t net, Api2Msg* msg, uint32_t sendTimeMs);
+using ReadFn = uint32_t (*)(uint32_t client, PeakMessage* msg, uint32_t* receiveTimeMs);
+using WriteFn = uint32_t (*)(uint32_t client, uint32_t net, PeakMessage* msg, uint32_t sendTimeMs);
 using GetSystemTimeFn = uint32_t (*)(uint32_t* timeMs);
 using VersionInfoFn = uint32_t (*)(char* text);
 
@@ -142,7 +130,7 @@ class CanApi2Backend final : public CanBackend {
       uint32_t net = 0;
       r = Call(fn_.connectToNet, client_, name.c_str(), &net);
       if (r == kPeakOk) {
-        r = Call(fn_.registerMsg, client_, net, 0u, kFilterIds - 1, kMsgStandard);
+        r = Call(fn_.registerMsg, client_, net, 0u, kFilterIds - 1, kPeakMsgStandard);
         if (r == kPeakOk) r = setBtr(net, static_cast<uint32_t>(btr));
         // A net that cannot be used is left again, whatever the next name brings.
         if (r != kPeakOk) Call(fn_.disconnectFromNet, client_, net);
@@ -225,7 +213,7 @@ class CanApi2Backend final : public CanBackend {
     const uint32_t r = !connected_ ? kPeakIllNet
                        : lowest == kFilterIds
                            ? kPeakIllParamVal
-                           : Call(fn_.registerMsg, client_, net_, lowest, highest, kMsgStandard);
+                           : Call(fn_.registerMsg, client_, net_, lowest, highest, kPeakMsgStandard);
     if (r != kPeakOk) {
       host_.setError("UCAN_SetID Error : %s .", PeakStatusText(r).c_str());
       return 0;
@@ -241,7 +229,7 @@ class CanApi2Backend final : public CanBackend {
       readComplained_ = true;
       return 0;
     }
-    Api2Msg msg{};
+    PeakMessage msg{};
     uint32_t timeMs = 0;
     const uint32_t r = fn_.read(client_, &msg, &timeMs);
     if ((r & kPeakQRcvEmpty) || (r & kPeakHandleField)) return 0;
@@ -249,19 +237,7 @@ class CanApi2Backend final : public CanBackend {
       host_.setError("UCAN_Receive: %s", PeakStatusText(r).c_str());
       return 0;
     }
-    // A status message reports the controller, it is no frame on the bus.
-    if (msg.msgType & kMsgStatus) return 0;
-    out.clear();
-    if (msg.msgType & kMsgExtended) {
-      out.id = (msg.id & CanFrame::kIdMask) | CanFrame::kExtended;
-    } else {
-      out.id = msg.id & 0x7FF;
-    }
-    out.rtr = (msg.msgType & kMsgRemote) ? 1 : 0;
-    // The record holds 8 data bytes, whatever length the library claims.
-    const int length = msg.len > 8 ? 8 : msg.len;
-    out.length = static_cast<uint8_t>(length);
-    for (int i = 0; i < length; ++i) out.data[i] = msg.data[i];
+    if (!PeakMessageToFrame(msg, out)) return 0;
     out.timestamp = timeMs;
     return 1;
   }
@@ -278,11 +254,7 @@ class CanApi2Backend final : public CanBackend {
       host_.setError("UCAN_Transmit: CANAPI2 cannot send %d data bytes !", frame.length);
       return kTransmitRefused;
     }
-    Api2Msg msg{};
-    msg.id = frame.extended() ? frame.identifier() : (frame.identifier() & 0x7FF);
-    msg.msgType = static_cast<uint8_t>((frame.extended() ? kMsgExtended : 0) | (frame.rtr ? kMsgRemote : 0));
-    msg.len = frame.length;
-    for (int i = 0; i < frame.length; ++i) msg.data[i] = frame.data[i];
+    PeakMessage msg = PeakMessageFromFrame(frame);
     double driverMs = 0;
     frame.timestamp = referenceTimeMs(driverMs) ? static_cast<uint32_t>(driverMs) : host_.clockMsWhole();
     // Time 0: at once.

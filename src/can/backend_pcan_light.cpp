@@ -11,17 +11,6 @@ namespace busprobe {
 
 namespace {
 
-// The library's message record; the type byte says what the message is.
-struct PcanMsg {
-  uint32_t id;
-  uint8_t msgType;
-  uint8_t len;
-  uint8_t data[8];
-};
-constexpr uint8_t kMsgRemote = 0x01;
-constexpr uint8_t kMsgExtended = 0x02;
-constexpr uint8_t kMsgStatus = 0x80;
-
 // Frame types CAN_Init accepts: the probe asks for standard frames only, a controller for both.
 constexpr int32_t kInitStandard = 0;
 constexpr int32_t kInitExtended = 1;
@@ -35,8 +24,8 @@ using DongleInitFn = uint32_t (*)(uint16_t btr0btr1, int32_t msgType, int32_t hw
 using UsbInitFn = uint32_t (*)(uint16_t btr0btr1, int32_t msgType);
 using CloseFn = uint32_t (*)();
 using StatusFn = uint32_t (*)();
-using WriteFn = uint32_t (*)(PcanMsg*);
-using ReadFn = uint32_t (*)(PcanMsg*);
+using WriteFn = uint32_t (*)(PeakMessage*);
+using ReadFn = uint32_t (*)(PeakMessage*);
 using VersionInfoFn = uint32_t (*)(char* text);
 
 class PcanLightBackend final : public CanBackend {
@@ -155,26 +144,14 @@ class PcanLightBackend final : public CanBackend {
       readComplained_ = true;
       return 0;
     }
-    PcanMsg msg{};
+    PeakMessage msg{};
     const uint32_t r = read_(&msg);
     if ((r & kPeakQRcvEmpty) || (r & kPeakHandleField)) return 0;
     if (r & (kPeakNoVxd | kPeakResource | kPeakIllParamType | kPeakIllParamVal)) {
       host_.setError("UCAN_Receive: %s", statusText(r).c_str());
       return 0;
     }
-    // A status message reports the controller, it is no frame on the bus.
-    if (msg.msgType & kMsgStatus) return 0;
-    out.clear();
-    if (msg.msgType & kMsgExtended) {
-      out.id = (msg.id & CanFrame::kIdMask) | CanFrame::kExtended;
-    } else {
-      out.id = msg.id & 0x7FF;
-    }
-    out.rtr = (msg.msgType & kMsgRemote) ? 1 : 0;
-    // The record holds 8 data bytes, whatever length the library claims.
-    const int length = msg.len > 8 ? 8 : msg.len;
-    out.length = static_cast<uint8_t>(length);
-    for (int i = 0; i < length; ++i) out.data[i] = msg.data[i];
+    if (!PeakMessageToFrame(msg, out)) return 0;
     out.timestamp = host_.clockMsWhole();
     return 1;
   }
@@ -187,11 +164,7 @@ class PcanLightBackend final : public CanBackend {
       host_.setError("UCAN_Transmit: PCAN-Light cannot send %d data bytes !", frame.length);
       return kTransmitRefused;
     }
-    PcanMsg msg{};
-    msg.id = frame.extended() ? frame.identifier() : (frame.identifier() & 0x7FF);
-    msg.msgType = static_cast<uint8_t>((frame.extended() ? kMsgExtended : 0) | (frame.rtr ? kMsgRemote : 0));
-    msg.len = frame.length;
-    for (int i = 0; i < frame.length; ++i) msg.data[i] = frame.data[i];
+    PeakMessage msg = PeakMessageFromFrame(frame);
     frame.timestamp = host_.clockMsWhole();
     const uint32_t r = write_ ? write_(&msg) : kPeakNoVxd;
     if (!(r & kWriteFailureBits)) {

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "can/can_frame.h"
 #include "can/ucan.h"  // the status bits
 
 namespace busprobe {
@@ -101,6 +102,31 @@ int PeakBaudFromBtr0Btr1(uint32_t btr0btr1) {
     if (b.btr0btr1 == btr0btr1) return b.kbit;
   }
   return -1;
+}
+
+bool PeakMessageToFrame(const PeakMessage& msg, CanFrame& out) {
+  if (msg.msgType & kPeakMsgStatus) return false;
+  out.clear();
+  if (msg.msgType & kPeakMsgExtended) {
+    out.id = (msg.id & CanFrame::kIdMask) | CanFrame::kExtended;
+  } else {
+    out.id = msg.id & 0x7FF;
+  }
+  out.rtr = (msg.msgType & kPeakMsgRemote) ? 1 : 0;
+  const int length = msg.len > 8 ? 8 : msg.len;
+  out.length = static_cast<uint8_t>(length);
+  for (int i = 0; i < length; ++i) out.data[i] = msg.data[i];
+  return true;
+}
+
+PeakMessage PeakMessageFromFrame(const CanFrame& frame) {
+  PeakMessage msg{};
+  msg.id = frame.extended() ? frame.identifier() : (frame.identifier() & 0x7FF);
+  msg.msgType =
+      static_cast<uint8_t>((frame.extended() ? kPeakMsgExtended : 0) | (frame.rtr ? kPeakMsgRemote : 0));
+  msg.len = frame.length > 8 ? 8 : frame.length;
+  for (int i = 0; i < msg.len; ++i) msg.data[i] = frame.data[i];
+  return msg;
 }
 
 }  // namespace busprobe

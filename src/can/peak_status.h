@@ -1,11 +1,32 @@
-// What the PEAK driver types (the PCAN-Light libraries and CAN-API 2) share: their status words as
-// text and as the UCAN status byte, and the BTR0BTR1 register values of the bit rates.
+// What the PEAK driver types (the PCAN-Light libraries and CAN-API 2) share: their message record,
+// their status words as text and as the UCAN status byte, and the BTR0BTR1 register values of the
+// bit rates.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 namespace busprobe {
+
+struct CanFrame;
+
+// The message record both libraries read and write.
+struct PeakMessage {
+  uint32_t id;
+  uint8_t msgType;
+  uint8_t len;
+  uint8_t data[8];
+};
+constexpr uint8_t kPeakMsgStandard = 0x00;
+constexpr uint8_t kPeakMsgRemote = 0x01;
+constexpr uint8_t kPeakMsgExtended = 0x02;
+constexpr uint8_t kPeakMsgStatus = 0x80;
+
+// A received message as a frame (timestamp left 0); false for a status message, which reports the
+// controller and is no frame on the bus. Garbage lengths are cut to the 8 bytes the record holds.
+bool PeakMessageToFrame(const PeakMessage& msg, CanFrame& out);
+// A classic frame of at most 8 bytes as the message to send.
+PeakMessage PeakMessageFromFrame(const CanFrame& frame);
 
 // Status word bits.
 constexpr uint32_t kPeakOk = 0x0000;
