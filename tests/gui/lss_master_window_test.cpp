@@ -41,12 +41,19 @@ TEST(LssMasterWindow, FindsConfiguresAndOffersTheOtherApplicationsSlave) {
 
   w->findChild<QPushButton*>(QStringLiteral("Btn_Start"))->click();
   EXPECT_EQ(info->text(), QStringLiteral("LSS Master active, 0 slaves found..."));
+  for (int i = 0; i < 20 && session.app().lss().master().running(); ++i) {
+    slave.ticks(1);
+    session.ticks(1);
+  }
+  w->refresh();
+  EXPECT_TRUE(testing::ShowOnDisplay(w, QStringLiteral("lss_master_during")));
   for (int i = 0; i < 3000 && session.app().lss().master().running(); ++i) {
     slave.ticks(1);
     session.ticks(1);
   }
   w->refresh();
   EXPECT_EQ(info->text(), QStringLiteral("Found 1 LSS slave. Select one from the list:"));
+  EXPECT_TRUE(testing::ShowOnDisplay(w, QStringLiteral("lss_master_after")));
   EXPECT_EQ(close->text(), QStringLiteral("Continue.."));
   ASSERT_EQ(list->count(), 1);
   EXPECT_EQ(list->item(0)->text(), QStringLiteral("07 004E564B 00002B29 00010000 00000000"));
