@@ -13,7 +13,8 @@ namespace busprobe {
 std::string CommandLineUsage() {
   return "Usage: busprobe [--headless] [--config-dir DIR] [--exit-after SECONDS] [--show-traffic]\n"
          "                [--record LOGFILE] [--play LOGFILE] [--run SCRIPT] [--interface FORM]\n"
-         "                [--list-interfaces] [FILE ...]\n"
+         "                [--lss-scan [--lss-options HEX] [--lss-first-node N] [--lss-baud KBIT]]\n"
+         "                [--scan-nodes] [--list-interfaces] [FILE ...]\n"
          "  --headless            run without windows; messages are printed on standard output\n"
          "  --config-dir DIR      where NVK_Busprobe.ini and the other settings files live\n"
          "  --exit-after SECONDS  shut down normally after that time (headless)\n"
