@@ -9,8 +9,13 @@ e2e_init "${1:-}"
 start_peer node canopen_peer.py 0 5
 PEER_NODE_PID=$PEER_PID
 cvudp_client_config client "$PEER_PORT"
+# The peer's boot-up may arrive before the script starts: look for it among the frames received.
 cat > "$WORK/sdo_frames.bpr" <<'BPR'
-wcan(705, 1, 0)
+b := 0
+repeat
+  delay 0.02
+  b := b + 1
+until canrx(705, 0, U8, 0xFF) = 0 or b > 1500
 print "boot-up of node 5"
 605 40 00 10 00 00 00 00 00
 wcan(585, 8, 43, 00, 10, 00, x, x, x, x)

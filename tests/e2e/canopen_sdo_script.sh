@@ -35,8 +35,13 @@ start_peer node canopen_peer.py 0 5 --client 9 \
 PEER_NODE_PID=$PEER_PID
 cvudp_client_config tool "$PEER_PORT" '[Directories]' 'MyObjectDictionary=tool.eds' '[SdoSettings]' \
   'ClientNodeID=5' 'ServerNodeID=9' 'ClientTimeout=2000'
+# The peer's boot-up may arrive before the script starts: look for it among the frames received.
 cat > "$WORK/sdo_script.bpr" <<'BPR'
-wcan(705, 1, 0)
+b := 0
+repeat
+  delay 0.02
+  b := b + 1
+until canrx(705, 0, U8, 0xFF) = 0 or b > 1500
 print "device type: %08X", sdo.read(0x1000)
 print "device name:", sdo.read(0x1008, VIS_STRING)
 sdo.write(0x2000, U32, 0x0BADCAFE)
