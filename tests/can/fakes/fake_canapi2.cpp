@@ -14,9 +14,8 @@
 #include <tuple>
 #include <vector>
 
+#include "can/fakes/fake_call_recorder.h"
 #include "can/fakes/canapi2_fake.h"
-
-#define FAKE_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 
@@ -24,32 +23,13 @@ constexpr uint32_t kQRcvEmpty = 0x0020;
 constexpr uint32_t kIllNet = 0x1800;
 constexpr uint32_t kIllParamVal = 0x8000;
 
-struct FakeApi2 {
-  std::mutex mutex;
-  std::string log, logCopy;
+struct FakeApi2 : busprobe::fake::CallRecorder<uint32_t> {
   std::vector<std::string> nets{"NvkNet"};
   std::deque<std::tuple<uint32_t, FakeApi2Msg, uint32_t>> reads;
-  std::map<std::string, std::deque<uint32_t>> failures;
   std::map<uint32_t, uint32_t> btr;  // per hardware
   uint32_t status = 0, timeMs = 0, nextClient = 1;
   int blockMs = 0;
 
-  void note(const char* format, ...) __attribute__((format(printf, 2, 3))) {
-    char line[256];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    log += line;
-    log += '\n';
-  }
-  bool scripted(const char* entry, uint32_t& result) {
-    auto it = failures.find(entry);
-    if (it == failures.end() || it->second.empty()) return false;
-    result = it->second.front();
-    it->second.pop_front();
-    return true;
-  }
   bool validNet(uint32_t net) const { return net >= 10 && net < 10 + nets.size(); }
 };
 
@@ -63,8 +43,7 @@ FakeApi2& Fake() {
 FAKE_EXPORT const char* fake_canapi2_log() {
   FakeApi2& f = Fake();
   std::lock_guard<std::mutex> g(f.mutex);
-  f.logCopy = f.log;
-  return f.logCopy.c_str();
+  return f.logText();
 }
 
 FAKE_EXPORT void fake_canapi2_reset() {

@@ -11,9 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "can/fakes/fake_call_recorder.h"  // FAKE_EXPORT
 #include "can/fakes/canlib_fake.h"
-
-#define FAKE_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 

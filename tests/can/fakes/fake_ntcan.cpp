@@ -9,40 +9,19 @@
 #include <string>
 #include <thread>
 
+#include "can/fakes/fake_call_recorder.h"
 #include "can/fakes/ntcan_fake.h"
-
-#define FAKE_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 
-struct FakeNtcan {
-  std::mutex mutex;
-  std::string log, logCopy;
+struct FakeNtcan : busprobe::fake::CallRecorder<FakeNtcanResult> {
   std::deque<FakeNtcanMsg> rx;
-  std::map<std::string, std::deque<FakeNtcanResult>> failures;
   int blockMs = 0;
   FakeNtcanHandle nextHandle = 100;
   FakeNtcanIfStatus status{};
   uint32_t baudCode = 0;
   bool baudOverride = false;
   int32_t writeCount = -1;
-
-  void note(const char* format, ...) __attribute__((format(printf, 2, 3))) {
-    char line[256];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    log += line;
-    log += '\n';
-  }
-  bool scripted(const char* entry, FakeNtcanResult& result) {
-    auto it = failures.find(entry);
-    if (it == failures.end() || it->second.empty()) return false;
-    result = it->second.front();
-    it->second.pop_front();
-    return true;
-  }
 };
 
 FakeNtcan& Fake() {
@@ -55,8 +34,7 @@ FakeNtcan& Fake() {
 FAKE_EXPORT const char* fake_ntcan_log() {
   FakeNtcan& f = Fake();
   std::lock_guard<std::mutex> g(f.mutex);
-  f.logCopy = f.log;
-  return f.logCopy.c_str();
+  return f.logText();
 }
 
 FAKE_EXPORT void fake_ntcan_reset() {

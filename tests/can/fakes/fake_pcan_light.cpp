@@ -13,36 +13,15 @@
 #include <thread>
 #include <utility>
 
+#include "can/fakes/fake_call_recorder.h"
 #include "can/fakes/pcan_light_fake.h"
-
-#define FAKE_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 
-struct FakePcan {
-  std::mutex mutex;
-  std::string log, logCopy;
+struct FakePcan : busprobe::fake::CallRecorder<uint32_t> {
   std::deque<std::pair<uint32_t, FakePcanMsg>> reads;
-  std::map<std::string, std::deque<uint32_t>> failures;
   uint32_t status = 0;
   int blockMs = 0;
-
-  void note(const char* format, ...) __attribute__((format(printf, 2, 3))) {
-    char line[256];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    log += line;
-    log += '\n';
-  }
-  uint32_t answer(const char* entry, uint32_t otherwise) {
-    auto it = failures.find(entry);
-    if (it == failures.end() || it->second.empty()) return otherwise;
-    const uint32_t r = it->second.front();
-    it->second.pop_front();
-    return r;
-  }
 };
 
 FakePcan& Fake() {
@@ -55,8 +34,7 @@ FakePcan& Fake() {
 FAKE_EXPORT const char* fake_pcan_log() {
   FakePcan& f = Fake();
   std::lock_guard<std::mutex> g(f.mutex);
-  f.logCopy = f.log;
-  return f.logCopy.c_str();
+  return f.logText();
 }
 
 FAKE_EXPORT void fake_pcan_reset() {
