@@ -149,7 +149,7 @@ bool LssMasterState::waitResponse(uint8_t command, const char* errorFormat, cons
       setStep(nextStep);
       return true;
     }
-    error_ = Format(errorFormat, responseError_, responseSpec_);
+    error_ = Format(errorFormat, responseError_, responseSpecificError_);
     setStep(kStopped);
     return false;
   }
@@ -350,7 +350,7 @@ bool LssMasterState::LssHandleFrame(const CanFrame& frame) {
         return false;
       responseCommand_ = frame.data[0];
       responseError_ = frame.data[1];
-      responseSpec_ = frame.data[2];
+      responseSpecificError_ = frame.data[2];
       return true;
     default:
       return false;

@@ -98,7 +98,8 @@ class LssMasterState {
   int identitySub_ = 1;
   uint8_t responseCommand_ = 0;
   uint8_t responseError_ = 0;
-  uint8_t responseSpec_ = 0;
+  // The slave's own error code beside the general one; the error texts show it as "Spec=".
+  uint8_t responseSpecificError_ = 0;
   uint8_t newNodeId_ = 0;
   std::string error_;
   double stopwatchMs_ = 0;
