@@ -2,6 +2,11 @@
 
 namespace busprobe {
 
+namespace {
+// How long a wait takes frames without resting.
+constexpr double kSpinMs = 2.0;
+}  // namespace
+
 int Application::SdoWaitPort::SdoWaitForCompletion(int timeoutMs) {
   if (!app_.running() || app_.shutDown_) return -17;
   Clock& clock = app_.clock_;
@@ -10,7 +15,6 @@ int Application::SdoWaitPort::SdoWaitForCompletion(int timeoutMs) {
   ++depth_;
   const bool nested = depth_ > 1;
   double startMs = clock.nowMs();
-  double lastNapMs = startMs;
   uint64_t readoutBlocks = app_.canopen_->readoutBytes() / 256;
   int result = 0;
   while (ch.busy()) {
@@ -28,12 +32,11 @@ int Application::SdoWaitPort::SdoWaitForCompletion(int timeoutMs) {
       result = -16;
       break;
     }
-    // A rest every 10 ms, so a wait does not spin a core; never inside the receive pump, which
-    // holds the CAN lock a server's relay thread needs.
-    if (now - lastNapMs >= 10.0 && !app_.inPump_) {
-      clock.sleepMs(5);
-      lastNapMs = clock.nowMs();
-    }
+    // Most answers come within a few milliseconds and are taken at once; a wait that lasts longer
+    // (a node that is not there, a slow device) rests 1 ms a round so it does not spin a core
+    // for the whole timeout. Never inside the receive pump, which holds the CAN lock a server's
+    // relay thread needs.
+    if (now - startMs >= kSpinMs && !app_.inPump_) clock.sleepMs(1);
   }
   --depth_;
   return result;
