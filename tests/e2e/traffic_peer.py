@@ -28,7 +28,10 @@ WINDOW = 128
 # File times (s) of the played frames: a lead-in, then gaps from 1 ms to 300 ms.
 PLAY_TIMES = [0.0, 1.0, 1.001, 1.011, 1.031, 1.081, 1.082, 1.182, 1.185, 1.485, 1.492, 1.512, 1.513, 1.514,
               1.614, 1.677, 1.877, 1.880, 1.950, 2.250]
-TOLERANCE_S = 0.010
+# A loaded machine now and then wakes the player more than 10 ms late (seen: up to 18 ms with the
+# whole suite running on two cores); a player that ignored or scaled the file's spacing is off by
+# up to 300 ms at the longest gap.
+TOLERANCE_S = 0.040
 
 
 def relay_payload(n):
